@@ -1,0 +1,127 @@
+#include "cipher/decryption_pass.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "cipher/blowfish.h"
+#include "engine/container.h"
+#include "platform/platform.h"
+
+namespace sfx {
+
+namespace {
+
+constexpr std::int32_t ProgressStep = 5000;
+// A whole number of progress steps, so that every chunk starts on a progress point.
+constexpr std::int32_t ChunkSize = 13 * ProgressStep;
+static_assert(ProgressStep % 8 == 0 && ChunkSize % 8 == 0);
+
+constexpr char FixedKey[] = "quib";
+
+std::uint64_t ByteSum(const std::uint8_t* bytes, std::size_t count) {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
+    return sum;
+}
+
+bool Fail(ExtractionJob& job, ExtractStatus code, std::FILE* source, std::FILE* output) {
+    if (source != nullptr) std::fclose(source);
+    if (output != nullptr) std::fclose(output);
+    job.decryptStatus = code;
+    return false;
+}
+
+}  // namespace
+
+int DecryptionPass::DeriveKey(const char* password, bool passwordProtected,
+                              std::uint8_t* keyOut) {
+    std::memset(keyOut, 0, 256);
+    std::size_t length = 0;
+    while (length < 255 && password[length] != '\0') ++length;
+    std::memcpy(keyOut, password, length);
+    if (passwordProtected) {
+        for (std::size_t i = length; i < 56; ++i) keyOut[i] = static_cast<std::uint8_t>(i);
+    } else {
+        std::memcpy(keyOut, FixedKey, sizeof FixedKey);
+    }
+    int keyLength = 0;
+    while (keyLength < 256 && keyOut[keyLength] != 0) ++keyLength;
+    // An empty protected password fills in 0, 1, 2, ...: the key starts with a zero byte.
+    return keyLength;
+}
+
+bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char* outputPath,
+                         const char* password) {
+    std::uint8_t key[256];
+    job.decryptStatus = Ok;
+
+    ContainerHeader header;
+    std::FILE* source = nullptr;
+    std::int32_t payloadSize = 0;
+    ExtractStatus failure = Ok;
+    if (!OpenContainer(sourcePath, header, source, payloadSize, failure)) {
+        return Fail(job, failure, nullptr, nullptr);
+    }
+
+    int keyLength = DeriveKey(password, header.passwordProtected != 0, key);
+    if (keyLength == 0) return Fail(job, WrongPassword, source, nullptr);
+
+    std::FILE* output = platform::OpenFile(outputPath, "wb");
+    if (output == nullptr) return Fail(job, WriteFailed, source, nullptr);
+
+    BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
+    std::memset(key, 0, sizeof key);
+
+    static std::uint8_t buffer[ChunkSize];
+    const std::int32_t total = payloadSize;
+    std::int32_t remaining = total;
+    std::int32_t done = 0;
+    std::uint64_t sum = 0;
+    for (;;) {
+        if (done % ProgressStep == 0) job.decryptProgress(done, total);
+        if (remaining < 8) break;
+        const std::int32_t wanted = std::min(ChunkSize, remaining & ~7);
+        const auto got = static_cast<std::int32_t>(std::fread(buffer, 1, wanted, source));
+        const std::int32_t whole = got & ~7;
+        // Progress points inside this chunk; the one at its end comes at the loop head.
+        for (std::int32_t at = done + ProgressStep; at < done + whole; at += ProgressStep) {
+            job.decryptProgress(at, total);
+        }
+        BlowfishCipher::DecryptBlocksLE(buffer, static_cast<std::size_t>(whole) / 8);
+        sum += ByteSum(buffer, whole);
+        if (std::fwrite(buffer, 1, whole, output) != static_cast<std::size_t>(whole)) {
+            return Fail(job, WriteFailed, source, output);
+        }
+        done += whole;
+        remaining -= whole;
+        if (whole < wanted) {
+            // The next block could not be read in full.
+            if (done % ProgressStep == 0) job.decryptProgress(done, total);
+            return Fail(job, ReadFailed, source, output);
+        }
+    }
+
+    // The tail of 0 to 7 bytes is stored in the clear.
+    std::uint8_t tail[8];
+    if (remaining > 0) {
+        if (std::fread(tail, 1, remaining, source) != static_cast<std::size_t>(remaining)) {
+            return Fail(job, ReadFailed, source, output);
+        }
+        sum += ByteSum(tail, remaining);
+        if (std::fwrite(tail, 1, remaining, output) != static_cast<std::size_t>(remaining)) {
+            return Fail(job, WriteFailed, source, output);
+        }
+    }
+
+    std::fclose(source);
+    if (std::fclose(output) != 0) return Fail(job, WriteFailed, nullptr, nullptr);
+    job.decryptProgress(0, 0);
+
+    if (sum != header.checksum) {
+        job.decryptStatus = WrongPassword;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace sfx

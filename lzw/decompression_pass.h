@@ -1,0 +1,17 @@
+// Turns the intermediate ".lzw" file into the destination file.
+#pragma once
+
+#include "engine/job.h"
+
+namespace sfx {
+
+struct DecompressionPass {
+    // Checks the intermediate file's magic ("lzw" and NUL) and decodes the rest into
+    // destinationPath. False with the job's status set to OutOfMemory, WriteFailed or
+    // DecompressFailed on failure; both files are closed and the dictionary released on
+    // every return.
+    static bool Run(ExtractionJob& job, const char* intermediatePath,
+                    const char* destinationPath);
+};
+
+}  // namespace sfx

@@ -1,0 +1,36 @@
+// The one thin layer over what differs between Windows and POSIX.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+namespace sfx::platform {
+
+// fopen with the platform's large-file support.
+std::FILE* OpenFile(const char* path, const char* mode);
+// Seeks to `distance` bytes before the end of the file (64-bit).
+bool SeekFromEnd(std::FILE* file, std::int64_t distance);
+// The length of the file behind an open stream, or -1.
+std::int64_t FileLength(std::FILE* file);
+// Deletes a file; the result tells whether it went.
+bool RemoveFile(const char* path);
+// Moves `from` onto `to`, replacing a file that stands there.
+bool ReplaceFile(const char* from, const char* to);
+// True when something (file or directory) exists at path.
+bool PathExists(const char* path);
+// True when path names a directory.
+bool IsDirectory(const char* path);
+
+// Creates a new empty file, beside `siblingPath` (in the same folder), whose name clashes
+// with nothing that exists; writes its path into pathOut (capacity bytes). False when no
+// such file can be created.
+bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity);
+
+// Heap allocation with a test hook that makes allocations fail.
+void* Allocate(std::size_t size);
+void Release(void* block);
+// After `count` more successful allocations, every further one fails; -1 turns this off.
+void FailAllocationsAfter(int count);
+
+}  // namespace sfx::platform

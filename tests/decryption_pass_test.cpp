@@ -1,0 +1,229 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "cipher/blowfish.h"
+#include "cipher/decryption_pass.h"
+#include "engine/container.h"
+#include "tests/test_support.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+using test::BytesOf;
+using test::MakeContainer;
+using test::TempDir;
+
+std::vector<std::pair<std::int32_t, std::int32_t>> calls;
+void Record(std::int32_t done, std::int32_t total) { calls.emplace_back(done, total); }
+
+struct PassRun {
+    bool ok;
+    ExtractStatus status;
+    Bytes output;
+    std::vector<std::pair<std::int32_t, std::int32_t>> progress;
+};
+
+PassRun RunPass(const Bytes& container, const std::string& password) {
+    TempDir dir;
+    test::WriteBytes(dir / "sfx.exe", container);
+    ExtractionJob job;
+    job.SetDecryptProgress(Record);
+    calls.clear();
+    const int before = test::OpenDescriptorCount();
+    PassRun run;
+    run.ok = DecryptionPass::Run(job, (dir / "sfx.exe").c_str(), (dir / "out").c_str(),
+                                 password.c_str());
+    EXPECT_EQ(test::OpenDescriptorCount(), before) << "a stream was left open";
+    run.status = job.decryptStatus;
+    run.output = test::ReadBytes(dir / "out");
+    run.progress = calls;
+    return run;
+}
+
+std::vector<std::pair<std::int32_t, std::int32_t>> Expected(std::int32_t total) {
+    std::vector<std::pair<std::int32_t, std::int32_t>> expected;
+    for (std::int32_t done = 0; done <= total - total % 8; done += 8) {
+        if (done % 5000 == 0) expected.emplace_back(done, total);
+    }
+    expected.emplace_back(0, 0);
+    return expected;
+}
+
+TEST(DecryptionPassTest, DecryptsAndReportsProgressExactly) {
+    for (std::int32_t size : {0, 1, 7, 8, 4999, 5000, 5003, 10000, 64999, 65000, 65008,
+                              130000, 200003}) {
+        Bytes payload = test::RandomBytes(size, size);
+        PassRun run = RunPass(MakeContainer(payload), "secret");
+        ASSERT_TRUE(run.ok) << size;
+        EXPECT_EQ(run.status, Ok);
+        EXPECT_EQ(run.output, payload) << size;
+        EXPECT_EQ(run.progress, Expected(size)) << size;
+    }
+    // The listed sequences themselves, spelled out.
+    EXPECT_EQ(Expected(5003), (decltype(Expected(0)){{0, 5003}, {5000, 5003}, {0, 0}}));
+    EXPECT_EQ(Expected(10000),
+              (decltype(Expected(0)){{0, 10000}, {5000, 10000}, {10000, 10000}, {0, 0}}));
+    EXPECT_EQ(Expected(0), (decltype(Expected(0)){{0, 0}, {0, 0}}));
+}
+
+TEST(DecryptionPassTest, StoredBlocksAreLittleEndianHalves) {
+    // Under the key of the password "secret" the block must equal the cipher's output
+    // with each half stored least significant byte first.
+    Bytes payload = {0, 1, 2, 3, 4, 5, 6, 7, 0xAA};
+    Bytes container = MakeContainer(payload);
+    std::uint8_t key[256];
+    int length = DecryptionPass::DeriveKey("secret", true, key);
+    BlowfishCipher::SetKey(key, static_cast<std::int16_t>(length));
+    std::uint32_t l = 0x03020100, r = 0x07060504;
+    BlowfishCipher::EncryptBlock(l, r);
+    const std::size_t at = BytesOf("MZ-stub-bytes").size() + ContainerHeaderSize;
+    EXPECT_EQ(container[at], l & 0xFF);
+    EXPECT_EQ(container[at + 3], l >> 24);
+    EXPECT_EQ(container[at + 4], r & 0xFF);
+    EXPECT_EQ(container[at + 8], 0xAA);  // the tail is stored in the clear
+    EXPECT_TRUE(RunPass(container, "secret").ok);
+
+    // The published vector of the all-zero key, stored with little-endian halves.
+    const std::uint8_t zeroKey[8] = {};
+    BlowfishCipher::SetKey(zeroKey, 8);
+    std::uint8_t block[8] = {0x45, 0x97, 0xF9, 0x4E, 0x78, 0xDD, 0x98, 0x61};
+    BlowfishCipher::DecryptBlocksLE(block, 1);
+    for (auto b : block) EXPECT_EQ(b, 0);
+}
+
+TEST(DecryptionPassTest, KeyDerivation) {
+    std::uint8_t a[256], b[256];
+    // Unprotected: always "quib", whatever was typed.
+    EXPECT_EQ(DecryptionPass::DeriveKey("anything at all", false, a), 4);
+    EXPECT_EQ(std::memcmp(a, "quib", 5), 0);
+    // Short passwords are filled with their indices up to 56 bytes.
+    EXPECT_EQ(DecryptionPass::DeriveKey("abc", true, a), 56);
+    std::string filled = "abc";
+    for (int i = 3; i < 56; ++i) filled.push_back(static_cast<char>(i));
+    EXPECT_EQ(DecryptionPass::DeriveKey(filled.c_str(), true, b), 56);
+    EXPECT_EQ(std::memcmp(a, b, 256), 0);
+    // Long passwords are used as they are.
+    std::string longer(200, 'p');
+    EXPECT_EQ(DecryptionPass::DeriveKey(longer.c_str(), true, a), 200);
+    // An empty protected password gives no key at all.
+    EXPECT_EQ(DecryptionPass::DeriveKey("", true, a), 0);
+
+    Bytes payload = test::RandomBytes(1000, 3);
+    test::ContainerSpec spec;
+    spec.password = "abc";
+    EXPECT_TRUE(RunPass(MakeContainer(payload, spec), filled).ok);
+    spec.password = std::string(72, 'k') + "tail one";
+    EXPECT_TRUE(RunPass(MakeContainer(payload, spec), std::string(72, 'k') + "other").ok);
+    spec.passwordProtected = false;
+    EXPECT_TRUE(RunPass(MakeContainer(payload, spec), "whatever").ok);
+}
+
+TEST(DecryptionPassTest, WrongPasswordsAndSums) {
+    Bytes payload = test::RandomBytes(20000, 9);
+    PassRun wrong = RunPass(MakeContainer(payload), "not it");
+    EXPECT_FALSE(wrong.ok);
+    EXPECT_EQ(wrong.status, WrongPassword);
+    EXPECT_EQ(wrong.output.size(), payload.size());  // decrypted through to the end
+    EXPECT_EQ(wrong.progress, Expected(20000));
+
+    // Tiny payloads are stored in the clear: any password passes when the sum matches.
+    EXPECT_TRUE(RunPass(MakeContainer(BytesOf("1234567")), "any").ok);
+
+    // Equal low word, different high word.
+    test::ContainerSpec spec;
+    spec.checksum = test::ByteSum(payload) + (std::uint64_t{1} << 32);
+    EXPECT_EQ(RunPass(MakeContainer(payload, spec), "secret").status, WrongPassword);
+
+    // An empty password for a protected container is refused before any key is set.
+    PassRun empty = RunPass(MakeContainer(payload), "");
+    EXPECT_EQ(empty.status, WrongPassword);
+    EXPECT_TRUE(empty.progress.empty());
+}
+
+// The payload can only end early when the file shrinks while it is read: the progress
+// callback truncates the source right before the first block is read.
+std::string shrinkPath;
+std::int64_t shrinkTo = 0;
+void ShrinkSource(std::int32_t done, std::int32_t total) {
+    Record(done, total);
+    if (done == 0 && total > 0) {
+        ASSERT_EQ(truncate(shrinkPath.c_str(), shrinkTo), 0);
+    }
+}
+
+TEST(DecryptionPassTest, PayloadEndingEarlyFailsWithReadFailedAfterWholeBlocks) {
+    for (std::int64_t kept : {70004, 70000, 8003}) {
+        TempDir dir;
+        Bytes payload = test::RandomBytes(80000, 5);
+        test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
+        shrinkPath = dir / "sfx.exe";
+        shrinkTo = static_cast<std::int64_t>(BytesOf("MZ-stub-bytes").size()) +
+                   ContainerHeaderSize + kept;
+        ExtractionJob job;
+        job.SetDecryptProgress(ShrinkSource);
+        calls.clear();
+        const int before = test::OpenDescriptorCount();
+        EXPECT_FALSE(DecryptionPass::Run(job, shrinkPath.c_str(), (dir / "out").c_str(), "secret"));
+        EXPECT_EQ(test::OpenDescriptorCount(), before);
+        EXPECT_EQ(job.decryptStatus, ReadFailed);
+        const std::size_t whole = static_cast<std::size_t>(kept) / 8 * 8;
+        Bytes written = test::ReadBytes(dir / "out");
+        EXPECT_EQ(written, Bytes(payload.begin(), payload.begin() + whole)) << kept;
+        // Heads of the loop reached before the failing read, and no closing call.
+        decltype(calls) expected;
+        for (std::size_t done = 0; done <= whole; done += 8) {
+            if (done % 5000 == 0) expected.emplace_back(done, 80000);
+        }
+        EXPECT_EQ(calls, expected) << kept;
+    }
+}
+
+TEST(DecryptionPassTest, UnopenableSourceAndOutput) {
+    TempDir dir;
+    ExtractionJob job;
+    job.decryptStatus = DataDamaged;
+    EXPECT_FALSE(DecryptionPass::Run(job, (dir / "missing").c_str(), (dir / "o").c_str(), "pw"));
+    EXPECT_EQ(job.decryptStatus, ReadFailed);
+    EXPECT_TRUE(dir.Entries().empty());
+
+    test::WriteBytes(dir / "sfx.exe", MakeContainer(BytesOf("some payload bytes")));
+    const int before = test::OpenDescriptorCount();
+    EXPECT_FALSE(DecryptionPass::Run(job, (dir / "sfx.exe").c_str(),
+                                     (dir / "no-such-folder/out").c_str(), "secret"));
+    EXPECT_EQ(job.decryptStatus, WriteFailed);
+    EXPECT_EQ(test::OpenDescriptorCount(), before);
+}
+
+// A full disk, simulated by a file-size limit in a child process.
+TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
+    TempDir dir;
+    Bytes payload = test::RandomBytes(300000, 11);
+    test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
+    for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{299999}}) {
+        pid_t child = fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit rl{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &rl);
+            ExtractionJob job;
+            bool ok = DecryptionPass::Run(job, (dir / "sfx.exe").c_str(), (dir / "out").c_str(),
+                                          "secret");
+            _exit(ok ? 0 : job.decryptStatus);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), WriteFailed) << limit;
+    }
+}
+
+}  // namespace
+}  // namespace sfx

@@ -1,0 +1,226 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <vector>
+
+#include "lzw/lzw_decoder.h"
+#include "tests/lzw_stream.h"
+#include "tests/test_support.h"
+#include "tools/lzw_encoder.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+using test::CodeStream;
+
+std::vector<std::pair<std::int32_t, std::int32_t>> calls;
+void Record(std::int32_t done, std::int32_t total) { calls.emplace_back(done, total); }
+
+struct DecodeResult {
+    bool ok;
+    ExtractStatus status;
+    Bytes output;
+};
+
+DecodeResult DecodeFile(const std::string& inPath, const std::string& outPath) {
+    std::FILE* in = std::fopen(inPath.c_str(), "rb");
+    std::FILE* out = std::fopen(outPath.c_str(), "wb");
+    static std::vector<std::uint32_t> prefix(LzwDictionarySize);
+    static std::vector<std::uint8_t> suffix(LzwDictionarySize);
+    LzwDecoder& decoder = TheLzwDecoder();
+    decoder.SetDictionary(prefix.data(), suffix.data());
+    calls.clear();
+    DecodeResult result;
+    result.ok = decoder.Decode(in, out, Record);
+    result.status = decoder.status();
+    std::fclose(in);
+    std::fclose(out);
+    result.output = test::ReadBytes(outPath);
+    return result;
+}
+
+DecodeResult Decode(const Bytes& stream) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "in", stream);
+    return DecodeFile(dir / "in", dir / "out");
+}
+
+TEST(LzwDecoderTest, SmallestStreams) {
+    DecodeResult end = Decode(CodeStream().Code(257).Finish());
+    EXPECT_TRUE(end.ok);
+    EXPECT_TRUE(end.output.empty());
+    EXPECT_EQ(calls, (decltype(calls){{0, 0}}));
+
+    DecodeResult one = Decode(CodeStream().Code('Q').Code(257).Finish());
+    EXPECT_TRUE(one.ok);
+    EXPECT_EQ(one.output, Bytes{'Q'});
+
+    // The end code right after a clear ends the run normally.
+    DecodeResult cleared = Decode(CodeStream().Code('a').Code('b').Clear().Code(257).Finish());
+    EXPECT_TRUE(cleared.ok);
+    EXPECT_EQ(cleared.output, (Bytes{'a', 'b'}));
+}
+
+TEST(LzwDecoderTest, LookAheadMustBePresent) {
+    // 9 bits of end code + 7 padding bits = 16 bits; 25 are needed from its first bit.
+    EXPECT_FALSE(Decode(CodeStream().Code(257).Finish(1)).ok);
+    EXPECT_EQ(TheLzwDecoder().status(), DecompressFailed);
+    EXPECT_TRUE(Decode(CodeStream().Code(257).Finish(2)).ok);
+    // Truncated in the middle of the data.
+    Bytes plain = test::TextBytes(5000, 1);
+    Bytes stream = LzwEncode(plain.data(), plain.size());
+    stream.resize(stream.size() / 2);
+    DecodeResult cut = Decode(stream);
+    EXPECT_FALSE(cut.ok);
+    EXPECT_EQ(cut.status, DecompressFailed);
+    EXPECT_FALSE(cut.output.empty());  // what was decoded so far went out
+    EXPECT_EQ(cut.output, Bytes(plain.begin(), plain.begin() + cut.output.size()));
+}
+
+TEST(LzwDecoderTest, WidthsGrowByPosition) {
+    // Streams of literals only, ending with the end code at every boundary position.
+    for (long endAt : {254L, 255L, 766L, 767L, 1790L, 1791L, 3838L, 3839L, 7934L, 7935L, 9000L}) {
+        CodeStream stream;
+        Bytes expected;
+        while (stream.position() < endAt - 1) {
+            auto byte = static_cast<std::uint8_t>(stream.position() * 7);
+            stream.Code(byte);
+            expected.push_back(byte);
+        }
+        stream.Code(257);
+        DecodeResult result = Decode(stream.Finish());
+        EXPECT_TRUE(result.ok) << endAt;
+        EXPECT_EQ(result.output, expected) << endAt;
+    }
+}
+
+TEST(LzwDecoderTest, RunsAndTheStackLimit) {
+    // 'a', then codes 258, 259, ...: each names the entry it defines, code c spelling
+    // c - 256 bytes. Code 4256 spells 4000 bytes, the most the stack holds.
+    auto run = [](std::uint32_t last) {
+        CodeStream stream;
+        stream.Code('a');
+        for (std::uint32_t code = 258; code <= last; ++code) stream.Code(code);
+        return stream.Code(257).Finish();
+    };
+    DecodeResult fits = Decode(run(4256));
+    ASSERT_TRUE(fits.ok);
+    const std::size_t total = 1 + (2 + 4000) * 3999 / 2;
+    EXPECT_EQ(fits.output, Bytes(total, 'a'));
+
+    DecodeResult over = Decode(run(4257));
+    EXPECT_FALSE(over.ok);
+    EXPECT_EQ(over.status, DecompressFailed);
+    EXPECT_EQ(over.output.size(), total);
+}
+
+TEST(LzwDecoderTest, FullDictionaryThenClear) {
+    // Literals until the dictionary is full, more 14-bit codes that add nothing, a code
+    // naming entry 16383, then a clear and 9-bit codes with entries defined anew.
+    CodeStream stream;
+    Bytes expected;
+    for (int i = 0; i < 16200; ++i) {
+        auto byte = static_cast<std::uint8_t>(i % 251);
+        stream.Code(byte);
+        expected.push_back(byte);
+    }
+    // Entry 16383 was defined by the 16127th code: its string is codes 16126 and 16127.
+    stream.Code(16383);
+    expected.push_back(static_cast<std::uint8_t>(16125 % 251));
+    expected.push_back(static_cast<std::uint8_t>(16126 % 251));
+    stream.Clear();
+    stream.Code('x').Code('y').Code(258).Code(257);
+    expected.insert(expected.end(), {'x', 'y', 'x', 'y'});
+    DecodeResult result = Decode(stream.Finish());
+    ASSERT_TRUE(result.ok);
+    EXPECT_EQ(result.output, expected);
+}
+
+TEST(LzwDecoderTest, InvalidCodesFail) {
+    struct Case {
+        const char* name;
+        Bytes stream;
+    };
+    const std::vector<Case> cases = {
+        {"clear first", CodeStream().Code(256).Code('a').Code(257).Finish()},
+        {"entry first", CodeStream().Code(300).Code(257).Finish()},
+        {"entry first after clear",
+         CodeStream().Code('a').Code('b').Clear().Code(258).Code(257).Finish()},
+        {"clear after clear", CodeStream().Code('a').Clear().Code(256).Code(257).Finish()},
+        {"beyond next free", CodeStream().Code('a').Code(259).Code(257).Finish()},
+        {"beyond next free after clear",
+         CodeStream().Code('a').Code('b').Code('c').Clear().Code('d').Code(259).Code(257).Finish()},
+    };
+    for (const auto& c : cases) {
+        DecodeResult result = Decode(c.stream);
+        EXPECT_FALSE(result.ok) << c.name;
+        EXPECT_EQ(result.status, DecompressFailed) << c.name;
+    }
+}
+
+TEST(LzwDecoderTest, RoundTripsThroughTheEncoder) {
+    std::vector<Bytes> inputs = {
+        {},
+        {0},
+        test::TextBytes(1, 2),
+        test::TextBytes(100000, 3),
+        test::RandomBytes(70000, 4),
+        Bytes(100000, 0),
+        Bytes(9000, 0xFF),
+    };
+    Bytes mixed = test::RandomBytes(200000, 5);
+    for (std::size_t i = 0; i < mixed.size(); i += 1000) mixed[i] = 0;
+    inputs.push_back(mixed);
+    for (const auto& input : inputs) {
+        Bytes stream = LzwEncode(input.data(), input.size());
+        DecodeResult result = Decode(stream);
+        ASSERT_TRUE(result.ok) << input.size();
+        EXPECT_EQ(result.output, input) << input.size();
+    }
+    // Without clears: the dictionary stays full for the rest of the stream.
+    LzwEncoderOptions keep;
+    keep.clearWhenFull = false;
+    Bytes big = test::RandomBytes(300000, 6);
+    DecodeResult full = Decode(LzwEncode(big.data(), big.size(), keep));
+    ASSERT_TRUE(full.ok);
+    EXPECT_EQ(full.output, big);
+}
+
+TEST(LzwDecoderTest, ProgressEvery1024Fetches) {
+    Bytes plain = test::RandomBytes(5000, 8);
+    Bytes stream = LzwEncode(plain.data(), plain.size());
+    DecodeResult result = Decode(stream);
+    ASSERT_TRUE(result.ok);
+    const auto length = static_cast<std::int32_t>(stream.size());
+    decltype(calls) expected;
+    for (std::int32_t fetched = 1024; fetched <= length; fetched += 1024) {
+        expected.emplace_back(fetched, length);
+    }
+    expected.emplace_back(0, 0);
+    EXPECT_EQ(calls, expected);
+}
+
+TEST(LzwDecoderTest, FailedWritesFail) {
+    Bytes plain = test::RandomBytes(400000, 9);
+    test::TempDir dir;
+    test::WriteBytes(dir / "in", LzwEncode(plain.data(), plain.size()));
+    pid_t child = fork();
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit rl{100000, 100000};
+        setrlimit(RLIMIT_FSIZE, &rl);
+        DecodeResult result = DecodeFile(dir / "in", dir / "out");
+        _exit(result.ok ? 0 : result.status);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), DecompressFailed);
+}
+
+}  // namespace
+}  // namespace sfx

@@ -1,0 +1,68 @@
+// Helpers shared by the tests: scratch folders, files and hand-made containers.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sfx::test {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> Entries() const;
+
+private:
+    std::filesystem::path path_;
+};
+
+Bytes ReadBytes(const std::string& path);
+void WriteBytes(const std::string& path, const Bytes& bytes);
+Bytes BytesOf(const std::string& text);
+Bytes RandomBytes(std::size_t size, std::uint32_t seed);
+// Text-like bytes that compress well but not trivially.
+Bytes TextBytes(std::size_t size, std::uint32_t seed);
+
+struct ContainerSpec {
+    std::string password = "secret";
+    bool passwordProtected = true;
+    bool compressed = false;  // the payload given is then the intermediate stream
+    std::string riddle;
+    Bytes description;        // stored as given: N = its size, no NUL added
+    std::optional<std::uint64_t> checksum;  // default: the payload's byte sum
+    Bytes stub = BytesOf("MZ-stub-bytes");
+};
+
+// A self-extracting file made without the packer: stub, header, encrypted payload,
+// trailer. `payload` is the plain payload (the user's file or the intermediate stream).
+Bytes MakeContainer(const Bytes& payload, const ContainerSpec& spec = {});
+std::uint64_t ByteSum(const Bytes& bytes);
+// The payload packed as the intermediate file ("lzw" NUL + code stream).
+Bytes Intermediate(const Bytes& plain);
+
+// Number of open file descriptors of this process.
+int OpenDescriptorCount();
+
+// Path of a program built into the bin folder.
+std::string BinPath(const std::string& program);
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+// Runs a program with arguments; `input` goes to its standard input.
+RunResult Run(const std::vector<std::string>& argv, const std::string& input = "");
+
+}  // namespace sfx::test

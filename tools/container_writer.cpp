@@ -1,0 +1,453 @@
+#include "tools/container_writer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "cipher/blowfish.h"
+#include "cipher/decryption_pass.h"
+#include "engine/container.h"
+#include "platform/platform.h"
+
+namespace sfx {
+
+namespace {
+
+constexpr std::size_t ChunkSize = std::size_t{1} << 20;
+constexpr std::uint64_t MaxPayloadSize = MaxContainerLength - ContainerHeaderSize;
+constexpr std::size_t MaxPasswordLength = 255;
+constexpr std::size_t MaxRawDescriptionLength = 255;
+constexpr std::size_t MaxOutputPath = 4096;
+
+std::string SystemError() {
+    return std::strerror(errno);
+}
+
+void StoreLE32(std::uint8_t* bytes, std::uint32_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value);
+    bytes[1] = static_cast<std::uint8_t>(value >> 8);
+    bytes[2] = static_cast<std::uint8_t>(value >> 16);
+    bytes[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+std::uint32_t LoadLE32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Encrypts whole 8-byte blocks in place under the cipher's current key.
+void EncryptBlocks(std::uint8_t* bytes, std::size_t blockCount) {
+    for (std::size_t i = 0; i < blockCount; ++i, bytes += 8) {
+        std::uint32_t left = LoadLE32(bytes);
+        std::uint32_t right = LoadLE32(bytes + 4);
+        BlowfishCipher::EncryptBlock(left, right);
+        StoreLE32(bytes, left);
+        StoreLE32(bytes + 4, right);
+    }
+}
+
+// Where the self-extracting file goes: a vector or an open file.
+struct Sink {
+    std::FILE* file = nullptr;
+    std::vector<std::uint8_t>* memory = nullptr;
+    std::uint64_t written = 0;
+
+    bool Write(const std::uint8_t* bytes, std::size_t count) {
+        if (count == 0) {
+            return true;
+        }
+        if (memory != nullptr) {
+            memory->insert(memory->end(), bytes, bytes + count);
+        } else if (std::fwrite(bytes, 1, count, file) != count) {
+            return false;
+        }
+        written += count;
+        return true;
+    }
+
+    // Overwrites `count` bytes written earlier at `offset`, then carries on at the end.
+    bool Patch(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) {
+        if (memory != nullptr) {
+            std::memcpy(memory->data() + offset, bytes, count);
+            return true;
+        }
+        return platform::SeekFromEnd(file, static_cast<std::int64_t>(written - offset)) &&
+               std::fwrite(bytes, 1, count, file) == count && platform::SeekFromEnd(file, 0);
+    }
+};
+
+// Bytes to pack: a buffer, or an open file read in pieces.
+struct Source {
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    std::FILE* file = nullptr;
+    const char* name = "";
+};
+
+// Hands the source to take(bytes, count) in pieces of at most ChunkSize bytes. False when
+// reading fails (error set here) or take returns false (error set by take).
+template <typename Take>
+bool ForEachPiece(const Source& source, std::vector<std::uint8_t>& buffer, std::string& error,
+                  Take take) {
+    if (source.file == nullptr) {
+        for (std::size_t done = 0; done < source.size;) {
+            const std::size_t count = std::min(ChunkSize, source.size - done);
+            if (!take(source.data + done, count)) {
+                return false;
+            }
+            done += count;
+        }
+        return true;
+    }
+    buffer.resize(ChunkSize);
+    for (;;) {
+        const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), source.file);
+        if (count > 0 && !take(buffer.data(), count)) {
+            return false;
+        }
+        if (count < buffer.size()) {
+            if (std::ferror(source.file)) {
+                error = std::string("cannot read ") + source.name + ": " + SystemError();
+                return false;
+            }
+            return true;
+        }
+    }
+}
+
+// Sums, encrypts and writes the plain payload as it comes in. Whole blocks are encrypted;
+// the last size mod 8 bytes are written in the clear by Finish.
+struct PayloadWriter {
+    Sink& sink;
+    std::string& error;
+    std::uint64_t size = 0;
+    std::uint64_t checksum = 0;
+    std::uint8_t block[8] = {};
+    std::size_t blockFill = 0;
+    std::vector<std::uint8_t> buffer;
+
+    PayloadWriter(Sink& s, std::string& e) : sink(s), error(e), buffer(ChunkSize) {}
+
+    bool Add(const std::uint8_t* bytes, std::size_t count) {
+        if (count > MaxPayloadSize - size) {
+            error = "the payload exceeds " + std::to_string(MaxPayloadSize) +
+                    " bytes; a container must stay below 2 GiB";
+            return false;
+        }
+        size += count;
+        for (std::size_t i = 0; i < count; ++i) {
+            checksum += bytes[i];
+        }
+        while (count > 0 && blockFill > 0) {
+            block[blockFill++] = *bytes++;
+            --count;
+            if (blockFill == 8) {
+                EncryptBlocks(block, 1);
+                blockFill = 0;
+                if (!Write(block, 8)) {
+                    return false;
+                }
+            }
+        }
+        while (count >= 8) {
+            const std::size_t piece = std::min(count & ~std::size_t{7}, buffer.size());
+            std::memcpy(buffer.data(), bytes, piece);
+            EncryptBlocks(buffer.data(), piece / 8);
+            if (!Write(buffer.data(), piece)) {
+                return false;
+            }
+            bytes += piece;
+            count -= piece;
+        }
+        std::memcpy(block, bytes, count);
+        blockFill = count;
+        return true;
+    }
+
+    bool Finish() { return Write(block, blockFill); }
+
+    bool Write(const std::uint8_t* bytes, std::size_t count) {
+        if (!sink.Write(bytes, count)) {
+            error = "cannot write the output: " + SystemError();
+            return false;
+        }
+        return true;
+    }
+};
+
+bool HasNul(const std::string& text) {
+    return text.find('\0') != std::string::npos;
+}
+
+bool CheckOptions(const PackOptions& options, std::string& error) {
+    if (options.password.size() > MaxPasswordLength || HasNul(options.password)) {
+        error = "the password must be a text of at most 255 characters";
+        return false;
+    }
+    if (options.passwordProtected && options.password.empty()) {
+        error = "a password-protected container needs a password";
+        return false;
+    }
+    if (options.riddle.size() > MaxRiddleLength || HasNul(options.riddle)) {
+        error = "the riddle must be a text of at most 255 characters";
+        return false;
+    }
+    if (options.rawDescription) {
+        if (options.description.size() > MaxRawDescriptionLength) {
+            error = "a raw description holds at most 255 bytes";
+            return false;
+        }
+    } else if (options.description.size() > MaxDescriptionLength || HasNul(options.description)) {
+        error = "the description must be a text of at most 254 characters";
+        return false;
+    }
+    if (options.compressed && options.lzw.clearEvery < 0) {
+        error = "clearEvery must not be negative";
+        return false;
+    }
+    return true;
+}
+
+// Writes stub, container and trailer to the sink.
+bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions& options,
+          std::string& error, PackResult* result) {
+    std::uint8_t key[256] = {};
+    const int keyLength =
+        DecryptionPass::DeriveKey(options.password.c_str(), options.passwordProtected, key);
+    if (keyLength <= 0 || keyLength > 255) {
+        error = "no key can be derived from this password";
+        return false;
+    }
+
+    std::vector<std::uint8_t> buffer;
+    const auto writeStub = [&](const std::uint8_t* bytes, std::size_t count) {
+        if (!sink.Write(bytes, count)) {
+            error = "cannot write the output: " + SystemError();
+            return false;
+        }
+        return true;
+    };
+    if (!ForEachPiece(stub, buffer, error, writeStub)) {
+        return false;
+    }
+    const std::uint64_t headerOffset = sink.written;
+    std::uint8_t headerBytes[ContainerHeaderSize] = {};
+    if (!writeStub(headerBytes, sizeof headerBytes)) {
+        return false;
+    }
+
+    BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
+    PayloadWriter payload(sink, error);
+    if (options.compressed) {
+        LzwEncoder encoder(options.lzw);
+        const auto drain = [&]() {
+            std::vector<std::uint8_t>& codes = encoder.Output();
+            const bool ok = payload.Add(codes.data(), codes.size());
+            codes.clear();
+            return ok;
+        };
+        const auto encode = [&](const std::uint8_t* bytes, std::size_t count) {
+            encoder.Feed(bytes, count);
+            return drain();
+        };
+        if (!payload.Add(LzwIntermediateMagic, sizeof LzwIntermediateMagic) ||
+            !ForEachPiece(input, buffer, error, encode)) {
+            return false;
+        }
+        encoder.Finish();
+        if (!drain()) {
+            return false;
+        }
+    } else {
+        const auto add = [&](const std::uint8_t* bytes, std::size_t count) {
+            return payload.Add(bytes, count);
+        };
+        if (!ForEachPiece(input, buffer, error, add)) {
+            return false;
+        }
+    }
+    if (!payload.Finish()) {
+        return false;
+    }
+
+    const std::uint32_t containerLength =
+        static_cast<std::uint32_t>(ContainerHeaderSize + payload.size);
+    std::uint8_t trailer[4];
+    StoreLE32(trailer, containerLength);
+    std::string description = options.description;
+    if (!options.rawDescription && !description.empty()) {
+        description.push_back('\0');
+    }
+    const auto descriptionLength = static_cast<std::uint8_t>(description.size());
+    if (!writeStub(trailer, sizeof trailer) ||
+        !writeStub(reinterpret_cast<const std::uint8_t*>(description.data()), description.size()) ||
+        !writeStub(&descriptionLength, 1)) {
+        return false;
+    }
+
+    ContainerHeader header;
+    header.passwordProtected = options.passwordProtected ? 1 : 0;
+    header.compressed = options.compressed ? 1 : 0;
+    header.reserved7 = 2;
+    header.reserved8 = 0;
+    std::memset(header.reserved9, 0, sizeof header.reserved9);
+    header.checksum = payload.checksum;
+    std::memset(header.riddle, 0, sizeof header.riddle);
+    std::memcpy(header.riddle, options.riddle.data(), options.riddle.size());
+    header.Encode(headerBytes);
+    if (!sink.Patch(headerOffset, headerBytes, sizeof headerBytes)) {
+        error = "cannot write the output: " + SystemError();
+        return false;
+    }
+
+    if (result != nullptr) {
+        result->stubSize = headerOffset;
+        result->payloadSize = payload.size;
+        result->checksum = payload.checksum;
+        result->containerLength = containerLength;
+        result->descriptionLength = descriptionLength;
+        result->fileSize = sink.written;
+    }
+    return true;
+}
+
+bool TooLargeUncompressed(const PackOptions& options, std::uint64_t size, std::string& error) {
+    if (!options.compressed && size > MaxPayloadSize) {
+        error = "the input has " + std::to_string(size) + " bytes; a container must stay below " +
+                "2 GiB, so the file may have at most " + std::to_string(MaxPayloadSize);
+        return true;
+    }
+    return false;
+}
+
+// Runs write(sink) on a new file beside outputPath and puts it in place of outputPath once
+// it is complete; on failure the new file is removed and outputPath is left as it was.
+template <typename Write>
+bool WriteOutputFile(const std::string& outputPath, std::string& error, Write write) {
+    char temporary[MaxOutputPath];
+    if (outputPath.empty() || HasNul(outputPath) ||
+        !platform::CreateUniqueSibling(outputPath.c_str(), temporary, sizeof temporary)) {
+        error = "cannot create a file beside " + outputPath;
+        return false;
+    }
+    std::FILE* file = platform::OpenFile(temporary, "wb");
+    if (file == nullptr) {
+        error = std::string("cannot open ") + temporary + ": " + SystemError();
+        platform::RemoveFile(temporary);
+        return false;
+    }
+    Sink sink;
+    sink.file = file;
+    bool ok = false;
+    try {
+        ok = write(sink);
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
+    if (std::fclose(file) != 0 && ok) {
+        error = "cannot write the output: " + SystemError();
+        ok = false;
+    }
+    if (ok && !platform::ReplaceFile(temporary, outputPath.c_str())) {
+        error = "cannot replace " + outputPath + ": " + SystemError();
+        ok = false;
+    }
+    if (!ok) {
+        platform::RemoveFile(temporary);
+    }
+    return ok;
+}
+
+// Closes the file it holds on every return.
+struct InputFile {
+    std::FILE* file = nullptr;
+    ~InputFile() {
+        if (file != nullptr) {
+            std::fclose(file);
+        }
+    }
+};
+
+}  // namespace
+
+bool BuildSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,
+                        std::size_t size, const PackOptions& options,
+                        std::vector<std::uint8_t>& out, std::string& error, PackResult* result) {
+    try {
+        out.clear();
+        if (!CheckOptions(options, error) || TooLargeUncompressed(options, size, error)) {
+            return false;
+        }
+        out.reserve(stubSize + ContainerHeaderSize + (options.compressed ? size / 2 : size) + 5 +
+                    256);
+        Sink sink;
+        sink.memory = &out;
+        const Source stubSource{stub, stubSize, nullptr, "the stub"};
+        const Source input{data, size, nullptr, "the input"};
+        if (!Pack(sink, stubSource, input, options, error, result)) {
+            out.clear();
+            return false;
+        }
+        return true;
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        error = "out of memory";
+        return false;
+    }
+}
+
+bool WriteSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,
+                        std::size_t size, const std::string& outputPath, const PackOptions& options,
+                        std::string& error, PackResult* result) {
+    try {
+        if (!CheckOptions(options, error) || TooLargeUncompressed(options, size, error)) {
+            return false;
+        }
+        const Source stubSource{stub, stubSize, nullptr, "the stub"};
+        const Source input{data, size, nullptr, "the input"};
+        return WriteOutputFile(outputPath, error, [&](Sink& sink) {
+            return Pack(sink, stubSource, input, options, error, result);
+        });
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+        return false;
+    }
+}
+
+bool PackSelfExtractor(const std::string& stubPath, const std::string& inputPath,
+                       const std::string& outputPath, const PackOptions& options,
+                       std::string& error, PackResult* result) {
+    try {
+        if (!CheckOptions(options, error)) {
+            return false;
+        }
+        InputFile stub;
+        stub.file = platform::OpenFile(stubPath.c_str(), "rb");
+        if (stub.file == nullptr) {
+            error = "cannot open " + stubPath + ": " + SystemError();
+            return false;
+        }
+        InputFile input;
+        input.file = platform::OpenFile(inputPath.c_str(), "rb");
+        if (input.file == nullptr) {
+            error = "cannot open " + inputPath + ": " + SystemError();
+            return false;
+        }
+        const std::int64_t inputSize = platform::FileLength(input.file);
+        if (inputSize >= 0 && TooLargeUncompressed(options, inputSize, error)) {
+            return false;
+        }
+        const Source stubSource{nullptr, 0, stub.file, stubPath.c_str()};
+        const Source inputSource{nullptr, 0, input.file, inputPath.c_str()};
+        return WriteOutputFile(outputPath, error, [&](Sink& sink) {
+            return Pack(sink, stubSource, inputSource, options, error, result);
+        });
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+        return false;
+    }
+}
+
+}  // namespace sfx
