@@ -24,17 +24,28 @@ std::uint64_t ByteSum(const std::uint8_t* bytes, std::size_t count) {
     return sum;
 }
 
-bool Fail(ExtractionJob& job, ExtractStatus code, std::FILE* source, std::FILE* output) {
-    if (source != nullptr) std::fclose(source);
-    if (output != nullptr) std::fclose(output);
+// The output is either a file the pass opens and closes itself (outputPath) or a stream the
+// caller owns (borrowed), which is flushed but left open.
+struct Output {
+    const char* path = nullptr;
+    std::FILE* stream = nullptr;
+    bool borrowed = false;
+};
+
+bool Fail(ExtractionJob& job, ExtractStatus code, std::FILE* source, Output& output) {
+    if (source != nullptr)
+        std::fclose(source);
+    if (output.stream != nullptr && !output.borrowed)
+        std::fclose(output.stream);
     job.decryptStatus = code;
     return false;
 }
 
+bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const char* password);
+
 }  // namespace
 
-int DecryptionPass::DeriveKey(const char* password, bool passwordProtected,
-                              std::uint8_t* keyOut) {
+int DecryptionPass::DeriveKey(const char* password, bool passwordProtected, std::uint8_t* keyOut) {
     std::memset(keyOut, 0, 256);
     std::size_t length = 0;
     while (length < 255 && password[length] != '\0') ++length;
@@ -52,6 +63,22 @@ int DecryptionPass::DeriveKey(const char* password, bool passwordProtected,
 
 bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char* outputPath,
                          const char* password) {
+    Output output;
+    output.path = outputPath;
+    return RunPass(job, sourcePath, output, password);
+}
+
+bool DecryptionPass::RunInto(ExtractionJob& job, const char* sourcePath, std::FILE* output,
+                             const char* password) {
+    Output borrowed;
+    borrowed.stream = output;
+    borrowed.borrowed = true;
+    return RunPass(job, sourcePath, borrowed, password);
+}
+
+namespace {
+
+bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const char* password) {
     std::uint8_t key[256];
     job.decryptStatus = Ok;
 
@@ -60,14 +87,19 @@ bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char*
     std::int32_t payloadSize = 0;
     ExtractStatus failure = Ok;
     if (!OpenContainer(sourcePath, header, source, payloadSize, failure)) {
-        return Fail(job, failure, nullptr, nullptr);
+        return Fail(job, failure, nullptr, output);
     }
 
-    int keyLength = DeriveKey(password, header.passwordProtected != 0, key);
-    if (keyLength == 0) return Fail(job, WrongPassword, source, nullptr);
+    int keyLength = DecryptionPass::DeriveKey(password, header.passwordProtected != 0, key);
+    if (keyLength == 0)
+        return Fail(job, WrongPassword, source, output);
 
-    std::FILE* output = platform::OpenFile(outputPath, "wb");
-    if (output == nullptr) return Fail(job, WriteFailed, source, nullptr);
+    if (!output.borrowed) {
+        output.stream = platform::OpenFile(output.path, "wb");
+        if (output.stream == nullptr)
+            return Fail(job, WriteFailed, source, output);
+    }
+    std::FILE* const out = output.stream;
 
     BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     std::memset(key, 0, sizeof key);
@@ -78,8 +110,10 @@ bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char*
     std::int32_t done = 0;
     std::uint64_t sum = 0;
     for (;;) {
-        if (done % ProgressStep == 0) job.decryptProgress(done, total);
-        if (remaining < 8) break;
+        if (done % ProgressStep == 0)
+            job.decryptProgress(done, total);
+        if (remaining < 8)
+            break;
         const std::int32_t wanted = std::min(ChunkSize, remaining & ~7);
         const auto got = static_cast<std::int32_t>(std::fread(buffer, 1, wanted, source));
         const std::int32_t whole = got & ~7;
@@ -89,14 +123,15 @@ bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char*
         }
         BlowfishCipher::DecryptBlocksLE(buffer, static_cast<std::size_t>(whole) / 8);
         sum += ByteSum(buffer, whole);
-        if (std::fwrite(buffer, 1, whole, output) != static_cast<std::size_t>(whole)) {
+        if (std::fwrite(buffer, 1, whole, out) != static_cast<std::size_t>(whole)) {
             return Fail(job, WriteFailed, source, output);
         }
         done += whole;
         remaining -= whole;
         if (whole < wanted) {
             // The next block could not be read in full.
-            if (done % ProgressStep == 0) job.decryptProgress(done, total);
+            if (done % ProgressStep == 0)
+                job.decryptProgress(done, total);
             return Fail(job, ReadFailed, source, output);
         }
     }
@@ -108,13 +143,18 @@ bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char*
             return Fail(job, ReadFailed, source, output);
         }
         sum += ByteSum(tail, remaining);
-        if (std::fwrite(tail, 1, remaining, output) != static_cast<std::size_t>(remaining)) {
+        if (std::fwrite(tail, 1, remaining, out) != static_cast<std::size_t>(remaining)) {
             return Fail(job, WriteFailed, source, output);
         }
     }
 
     std::fclose(source);
-    if (std::fclose(output) != 0) return Fail(job, WriteFailed, nullptr, nullptr);
+    // A write that only fails when the buffer is flushed (a full disk) is a failed write.
+    const bool flushed =
+        output.borrowed ? std::fflush(out) == 0 && !std::ferror(out) : std::fclose(out) == 0;
+    output.stream = nullptr;
+    if (!flushed)
+        return Fail(job, WriteFailed, nullptr, output);
     job.decryptProgress(0, 0);
 
     if (sum != header.checksum) {
@@ -124,4 +164,5 @@ bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char*
     return true;
 }
 
+}  // namespace
 }  // namespace sfx

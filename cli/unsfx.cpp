@@ -17,7 +17,8 @@ const char Usage[] =
     "usage: unsfx extract FILE -o DEST (-p PASSWORD | --password-file F) [--force]\n";
 
 int UsageError(const char* message) {
-    if (message != nullptr) std::fprintf(stderr, "unsfx: %s\n", message);
+    if (message != nullptr)
+        std::fprintf(stderr, "unsfx: %s\n", message);
     std::fputs(Usage, stderr);
     return ExitUsage;
 }
@@ -31,11 +32,14 @@ void Wipe(std::string& secret) {
 // The first line of a file ("-" is standard input), without its line end.
 bool ReadPasswordFile(const char* path, std::string& password) {
     std::FILE* file = std::strcmp(path, "-") == 0 ? stdin : sfx::platform::OpenFile(path, "rb");
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     int c;
     while ((c = std::fgetc(file)) != EOF && c != '\n') password.push_back(static_cast<char>(c));
-    if (!password.empty() && password.back() == '\r') password.pop_back();
-    if (file != stdin) std::fclose(file);
+    if (!password.empty() && password.back() == '\r')
+        password.pop_back();
+    if (file != stdin)
+        std::fclose(file);
     return true;
 }
 
@@ -49,15 +53,18 @@ int Extract(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         const char* arg = argv[i];
         auto value = [&](const char* option) -> const char* {
-            if (i + 1 >= argc) return nullptr;
+            if (i + 1 >= argc)
+                return nullptr;
             (void)option;
             return argv[++i];
         };
         if (std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--output") == 0) {
-            if ((destination = value(arg)) == nullptr) return UsageError("-o needs a path");
+            if ((destination = value(arg)) == nullptr)
+                return UsageError("-o needs a path");
         } else if (std::strcmp(arg, "-p") == 0 || std::strcmp(arg, "--password") == 0) {
             const char* text = value(arg);
-            if (text == nullptr) return UsageError("-p needs a password");
+            if (text == nullptr)
+                return UsageError("-p needs a password");
             password = text;
             havePassword = true;
         } else if (std::strcmp(arg, "--password-file") == 0) {
@@ -74,8 +81,10 @@ int Extract(int argc, char** argv) {
             return UsageError("only one FILE may be given");
         }
     }
-    if (source == nullptr) return UsageError("no FILE given");
-    if (destination == nullptr) return UsageError("no destination given (-o DEST)");
+    if (source == nullptr)
+        return UsageError("no FILE given");
+    if (destination == nullptr)
+        return UsageError("no destination given (-o DEST)");
     if (havePassword && passwordFile != nullptr) {
         return UsageError("give either -p or --password-file, not both");
     }
@@ -86,7 +95,8 @@ int Extract(int argc, char** argv) {
         }
         havePassword = true;
     }
-    if (!havePassword) return UsageError("no password given (-p or --password-file)");
+    if (!havePassword)
+        return UsageError("no password given (-p or --password-file)");
     if (password.size() > MaxPassword) {
         Wipe(password);
         return UsageError("the password is longer than 255 characters");
@@ -110,8 +120,10 @@ int Extract(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) return UsageError(nullptr);
-    if (std::strcmp(argv[1], "extract") == 0) return Extract(argc - 2, argv + 2);
+    if (argc < 2)
+        return UsageError(nullptr);
+    if (std::strcmp(argv[1], "extract") == 0)
+        return Extract(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         std::fputs(Usage, stdout);
         std::fputs(

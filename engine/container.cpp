@@ -31,18 +31,24 @@ bool LocateAndReadHeader(std::FILE* file, ContainerHeader& header, ContainerPlac
                          ExtractStatus& failure) {
     failure = DataDamaged;
     std::int64_t size = platform::FileLength(file);
-    if (size < 1) return false;
+    if (size < 1)
+        return false;
 
     std::uint8_t n = 0;
-    if (!platform::SeekFromEnd(file, 1) || !ReadExactly(file, &n, 1)) return false;
+    if (!platform::SeekFromEnd(file, 1) || !ReadExactly(file, &n, 1))
+        return false;
 
     std::uint8_t lengthBytes[4];
-    if (5 + static_cast<std::int64_t>(n) > size) return false;
-    if (!platform::SeekFromEnd(file, 5 + n) || !ReadExactly(file, lengthBytes, 4)) return false;
+    if (5 + static_cast<std::int64_t>(n) > size)
+        return false;
+    if (!platform::SeekFromEnd(file, 5 + n) || !ReadExactly(file, lengthBytes, 4))
+        return false;
     auto length = static_cast<std::int32_t>(LoadLE32(lengthBytes));
-    if (length < ContainerHeaderSize) return false;
+    if (length < ContainerHeaderSize)
+        return false;
     std::int64_t distance = 5 + static_cast<std::int64_t>(n) + length;
-    if (distance > size) return false;
+    if (distance > size)
+        return false;
 
     std::uint8_t bytes[ContainerHeaderSize];
     if (!platform::SeekFromEnd(file, distance) || !ReadExactly(file, bytes, sizeof bytes)) {
@@ -50,7 +56,8 @@ bool LocateAndReadHeader(std::FILE* file, ContainerHeader& header, ContainerPlac
     }
     ContainerHeader read;
     read.Decode(bytes);
-    if (!read.HasValidMagic()) return false;
+    if (!read.HasValidMagic())
+        return false;
 
     header = read;
     where.fileSize = size;
@@ -87,7 +94,9 @@ void ContainerHeader::Encode(std::uint8_t* bytes) const {
     std::memcpy(bytes + 24, riddle, RiddleSize);
 }
 
-bool ContainerHeader::HasValidMagic() const { return std::memcmp(magic, "ZARN", 5) == 0; }
+bool ContainerHeader::HasValidMagic() const {
+    return std::memcmp(magic, "ZARN", 5) == 0;
+}
 
 bool ReadContainerHeader(const char* path, ContainerHeader& header, ExtractStatus& failure,
                          ContainerPlacement* placement) {
@@ -99,7 +108,8 @@ bool ReadContainerHeader(const char* path, ContainerHeader& header, ExtractStatu
     ContainerPlacement where;
     bool found = LocateAndReadHeader(file, header, where, failure);
     std::fclose(file);
-    if (found && placement != nullptr) *placement = where;
+    if (found && placement != nullptr)
+        *placement = where;
     return found;
 }
 
@@ -118,13 +128,15 @@ bool OpenContainer(const char* path, ContainerHeader& header, std::FILE*& file,
     }
     file = opened;
     payloadSize = where.payloadSize;
-    if (placement != nullptr) *placement = where;
+    if (placement != nullptr)
+        *placement = where;
     return true;
 }
 
 bool ReadDescription(const char* path, char* textOut) {
     std::FILE* file = platform::OpenFile(path, "rb");
-    if (file == nullptr) return false;
+    if (file == nullptr)
+        return false;
     char text[DescriptionBufferSize];
     std::size_t got = 0;
     std::uint8_t n = 0;

@@ -37,9 +37,9 @@ struct ContainerHeader {
 // Where the container sits in the file.
 struct ContainerPlacement {
     std::int64_t fileSize = 0;
-    std::int64_t containerOffset = 0;   // P, the first header byte
-    std::int32_t payloadSize = 0;       // L - 280
-    std::int32_t descriptionLength = 0; // N
+    std::int64_t containerOffset = 0;    // P, the first header byte
+    std::int32_t payloadSize = 0;        // L - 280
+    std::int32_t descriptionLength = 0;  // N
 };
 
 // Reads and checks the header. ReadFailed when the file can't be opened, DataDamaged when

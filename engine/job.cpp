@@ -91,13 +91,15 @@ bool ExtractionJob::ReadRiddle(const char* sourcePath, char* riddleOut,
     ContainerHeader header;
     ExtractStatus failure = Ok;
     if (!ReadContainerHeader(sourcePath, header, failure)) {
-        if (failure == DataDamaged) status = DataDamaged;
+        if (failure == DataDamaged)
+            status = DataDamaged;
         return false;
     }
     const std::size_t length = strnlen(header.riddle, RiddleSize - 1);
     std::memcpy(riddleOut, header.riddle, length);
     riddleOut[length] = '\0';
-    if (protectedOut != nullptr) *protectedOut = header.passwordProtected;
+    if (protectedOut != nullptr)
+        *protectedOut = header.passwordProtected;
     return true;
 }
 

@@ -8,10 +8,10 @@
 namespace sfx {
 
 struct ExtractionJob {
-    ExtractStatus decryptStatus = Ok;      // the decryption pass's own report
+    ExtractStatus decryptStatus = Ok;  // the decryption pass's own report
     ProgressCallback decryptProgress = NoProgress;
     ProgressCallback lzwProgress = NoProgress;
-    ExtractStatus status = Ok;             // the overall status callers read
+    ExtractStatus status = Ok;  // the overall status callers read
 
     void SetDecryptProgress(ProgressCallback callback) { decryptProgress = callback; }
     void SetLzwProgress(ProgressCallback callback) { lzwProgress = callback; }

@@ -15,7 +15,8 @@ constexpr std::uint8_t IntermediateMagic[4] = {'l', 'z', 'w', '\0'};
 // Copies path into a text of PathTextSize bytes; false when it does not fit.
 bool CopyPath(char* text, const char* path) {
     std::size_t length = strnlen(path, PathTextSize);
-    if (length >= PathTextSize) return false;
+    if (length >= PathTextSize)
+        return false;
     std::memcpy(text, path, length + 1);
     return true;
 }
@@ -30,10 +31,12 @@ bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
     auto finish = [&](bool result, ExtractStatus code) {
         platform::Release(prefixCodes);
         platform::Release(suffixBytes);
-        if (!result) job.status = code;
+        if (!result)
+            job.status = code;
         return result;
     };
-    if (prefixCodes == nullptr || suffixBytes == nullptr) return finish(false, OutOfMemory);
+    if (prefixCodes == nullptr || suffixBytes == nullptr)
+        return finish(false, OutOfMemory);
 
     char inputPath[PathTextSize];
     char outputPath[PathTextSize];
@@ -42,7 +45,8 @@ bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
     }
 
     std::FILE* input = platform::OpenFile(inputPath, "rb");
-    if (input == nullptr) return finish(false, WriteFailed);
+    if (input == nullptr)
+        return finish(false, WriteFailed);
 
     std::uint8_t magic[4];
     if (std::fread(magic, 1, 4, input) != 4 || std::memcmp(magic, IntermediateMagic, 4) != 0) {
@@ -61,7 +65,8 @@ bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
     bool decoded = decoder.Decode(input, output, job.lzwProgress);
     std::fclose(input);
     // A destination that can't be flushed in full (a full disk) is not a decoded file.
-    if (std::fclose(output) != 0) decoded = false;
+    if (std::fclose(output) != 0)
+        decoded = false;
     decoder.SetDictionary(nullptr, nullptr);
     return finish(decoded, DecompressFailed);
 }

@@ -10,8 +10,7 @@ struct DecompressionPass {
     // destinationPath. False with the job's status set to OutOfMemory, WriteFailed or
     // DecompressFailed on failure; both files are closed and the dictionary released on
     // every return.
-    static bool Run(ExtractionJob& job, const char* intermediatePath,
-                    const char* destinationPath);
+    static bool Run(ExtractionJob& job, const char* intermediatePath, const char* destinationPath);
 };
 
 }  // namespace sfx

@@ -23,7 +23,8 @@ int LzwDecoder::FetchByte() {
     if (inPos_ == inEnd_) {
         inPos_ = 0;
         inEnd_ = static_cast<int>(std::fread(inBuf_, 1, InputChunk, input_));
-        if (inEnd_ == 0) return -1;
+        if (inEnd_ == 0)
+            return -1;
     }
     return inBuf_[inPos_++];
 }
@@ -36,7 +37,8 @@ std::uint32_t LzwDecoder::ReadCode() {
         }
         const int byte = FetchByte();
         ++bytesFetched_;
-        if (bytesFetched_ % 1024 == 0) progress_(bytesFetched_, inputLength_);
+        if (bytesFetched_ % 1024 == 0)
+            progress_(bytesFetched_, inputLength_);
         if (byte < 0) {
             status_ = DecompressFailed;
             return NoCode;
@@ -78,7 +80,8 @@ bool LzwDecoder::FlushOutput() {
 }
 
 bool LzwDecoder::Put(const std::uint8_t* bytes, int count) {
-    if (outPos_ + count > OutputChunk && !FlushOutput()) return false;
+    if (outPos_ + count > OutputChunk && !FlushOutput())
+        return false;
     std::memcpy(outBuf_ + outPos_, bytes, count);
     outPos_ += count;
     return true;
@@ -106,9 +109,11 @@ bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback pr
 
     for (;;) {
         const std::uint32_t code = ReadCode();
-        if (status_ != Ok) break;
+        if (status_ != Ok)
+            break;
         if (code == LzwEndCode) {
-            if (!FlushOutput()) return false;
+            if (!FlushOutput())
+                return false;
             progress_(0, 0);
             return true;
         }
@@ -119,7 +124,8 @@ bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback pr
                 break;
             }
             firstByte = static_cast<std::uint8_t>(code);
-            if (!Put(&firstByte, 1)) break;
+            if (!Put(&firstByte, 1))
+                break;
             previous = code;
             awaitingFirst = false;
             continue;
@@ -143,10 +149,12 @@ bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback pr
             status_ = DecompressFailed;  // names an entry not defined yet
             break;
         }
-        if (top < 0) break;
+        if (top < 0)
+            break;
         firstByte = stack_[top];
         const int count = top + 1;
-        if (outPos_ + count > OutputChunk && !FlushOutput()) break;
+        if (outPos_ + count > OutputChunk && !FlushOutput())
+            break;
         for (int i = top; i >= 0; --i) outBuf_[outPos_++] = stack_[i];
 
         if (nextFree <= maxCode_) {

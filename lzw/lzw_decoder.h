@@ -21,7 +21,7 @@ constexpr std::uint32_t LzwLastCode = 16383;
 constexpr int LzwMaxWidth = 14;
 
 class LzwDecoder {
-public:
+  public:
     // Hands over the dictionary arrays (LzwDictionarySize entries each) for the next runs.
     void SetDictionary(std::uint32_t* prefixCodes, std::uint8_t* suffixBytes);
 
@@ -33,7 +33,7 @@ public:
 
     ExtractStatus status() const { return status_; }
 
-private:
+  private:
     static constexpr std::uint32_t NoCode = 0xFFFFFFFFu;
     static constexpr int InputChunk = 64 * 1024;
     static constexpr int OutputChunk = 64 * 1024;

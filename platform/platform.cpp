@@ -5,10 +5,10 @@
 #include <ctime>
 
 #ifdef _WIN32
-#include <windows.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
+#include <windows.h>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,7 +18,9 @@
 
 namespace sfx::platform {
 
-std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+std::FILE* OpenFile(const char* path, const char* mode) {
+    return std::fopen(path, mode);
+}
 
 bool SeekFromEnd(std::FILE* file, std::int64_t distance) {
 #ifdef _WIN32
@@ -31,22 +33,27 @@ bool SeekFromEnd(std::FILE* file, std::int64_t distance) {
 std::int64_t FileLength(std::FILE* file) {
 #ifdef _WIN32
     struct _stati64 info;
-    if (_fstati64(_fileno(file), &info) != 0) return -1;
+    if (_fstati64(_fileno(file), &info) != 0)
+        return -1;
     return info.st_size;
 #else
     struct stat info;
-    if (fstat(fileno(file), &info) != 0) return -1;
+    if (fstat(fileno(file), &info) != 0)
+        return -1;
     return info.st_size;
 #endif
 }
 
-bool RemoveFile(const char* path) { return std::remove(path) == 0; }
+bool RemoveFile(const char* path) {
+    return std::remove(path) == 0;
+}
 
 bool ReplaceFile(const char* from, const char* to) {
 #ifdef _WIN32
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
-    if (IsDirectory(to)) return false;  // rename() would replace an empty directory
+    if (IsDirectory(to))
+        return false;  // rename() would replace an empty directory
     return std::rename(from, to) == 0;
 #endif
 }
@@ -76,7 +83,8 @@ namespace {
 std::size_t FolderLength(const char* path) {
     std::size_t folder = 0;
     for (std::size_t i = 0; path[i] != '\0'; ++i) {
-        if (path[i] == '/' || path[i] == '\\' || (i == 1 && path[i] == ':')) folder = i + 1;
+        if (path[i] == '/' || path[i] == '\\' || (i == 1 && path[i] == ':'))
+            folder = i + 1;
     }
     return folder;
 }
@@ -102,14 +110,16 @@ std::uint32_t NextRandom() {
 
 bool CreateExclusive(const char* path) {
 #ifdef _WIN32
-    HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
+    HANDLE handle =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
     CloseHandle(handle);
     return true;
 #else
     int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     ::close(fd);
     return true;
 #endif
@@ -121,7 +131,8 @@ bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t cap
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     constexpr std::size_t nameLength = 14;  // "~sfx" + 6 random + ".tmp"
     std::size_t folder = FolderLength(siblingPath);
-    if (folder + nameLength + 1 > capacity) return false;
+    if (folder + nameLength + 1 > capacity)
+        return false;
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::memcpy(pathOut, siblingPath, folder);
         char* name = pathOut + folder;
@@ -132,9 +143,11 @@ bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t cap
             bits /= 36;
         }
         std::memcpy(name + 10, ".tmp", 5);
-        if (CreateExclusive(pathOut)) return true;
-        if (PathExists(pathOut)) continue;  // a clash: try another name
-        return false;                       // the folder is not writable
+        if (CreateExclusive(pathOut))
+            return true;
+        if (PathExists(pathOut))
+            continue;  // a clash: try another name
+        return false;  // the folder is not writable
     }
     return false;
 }
@@ -144,13 +157,19 @@ int allocationsLeft = -1;
 }
 
 void* Allocate(std::size_t size) {
-    if (allocationsLeft == 0) return nullptr;
-    if (allocationsLeft > 0) --allocationsLeft;
+    if (allocationsLeft == 0)
+        return nullptr;
+    if (allocationsLeft > 0)
+        --allocationsLeft;
     return std::malloc(size);
 }
 
-void Release(void* block) { std::free(block); }
+void Release(void* block) {
+    std::free(block);
+}
 
-void FailAllocationsAfter(int count) { allocationsLeft = count; }
+void FailAllocationsAfter(int count) {
+    allocationsLeft = count;
+}
 
 }  // namespace sfx::platform

@@ -1,8 +1,9 @@
+#include "engine/container.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "engine/container.h"
 #include "engine/job.h"
 #include "tests/test_support.h"
 
@@ -48,7 +49,8 @@ TEST(ContainerTest, DescriptionLengthsAtTheirLimits) {
     for (int n : {0, 1, 255}) {
         test::ContainerSpec spec;
         spec.description.assign(n, 'd');
-        if (n > 0) spec.description.back() = 0;
+        if (n > 0)
+            spec.description.back() = 0;
         test::WriteBytes(dir / "f", MakeContainer(BytesOf("abc"), spec));
         ContainerHeader header;
         ExtractStatus failure = Ok;

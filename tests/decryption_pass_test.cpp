@@ -1,3 +1,5 @@
+#include "cipher/decryption_pass.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -9,7 +11,6 @@
 #include <vector>
 
 #include "cipher/blowfish.h"
-#include "cipher/decryption_pass.h"
 #include "engine/container.h"
 #include "tests/test_support.h"
 
@@ -22,7 +23,9 @@ using test::MakeContainer;
 using test::TempDir;
 
 std::vector<std::pair<std::int32_t, std::int32_t>> calls;
-void Record(std::int32_t done, std::int32_t total) { calls.emplace_back(done, total); }
+void Record(std::int32_t done, std::int32_t total) {
+    calls.emplace_back(done, total);
+}
 
 struct PassRun {
     bool ok;
@@ -51,15 +54,16 @@ PassRun RunPass(const Bytes& container, const std::string& password) {
 std::vector<std::pair<std::int32_t, std::int32_t>> Expected(std::int32_t total) {
     std::vector<std::pair<std::int32_t, std::int32_t>> expected;
     for (std::int32_t done = 0; done <= total - total % 8; done += 8) {
-        if (done % 5000 == 0) expected.emplace_back(done, total);
+        if (done % 5000 == 0)
+            expected.emplace_back(done, total);
     }
     expected.emplace_back(0, 0);
     return expected;
 }
 
 TEST(DecryptionPassTest, DecryptsAndReportsProgressExactly) {
-    for (std::int32_t size : {0, 1, 7, 8, 4999, 5000, 5003, 10000, 64999, 65000, 65008,
-                              130000, 200003}) {
+    for (std::int32_t size :
+         {0, 1, 7, 8, 4999, 5000, 5003, 10000, 64999, 65000, 65008, 130000, 200003}) {
         Bytes payload = test::RandomBytes(size, size);
         PassRun run = RunPass(MakeContainer(payload), "secret");
         ASSERT_TRUE(run.ok) << size;
@@ -165,8 +169,8 @@ TEST(DecryptionPassTest, PayloadEndingEarlyFailsWithReadFailedAfterWholeBlocks) 
         Bytes payload = test::RandomBytes(80000, 5);
         test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
         shrinkPath = dir / "sfx.exe";
-        shrinkTo = static_cast<std::int64_t>(BytesOf("MZ-stub-bytes").size()) +
-                   ContainerHeaderSize + kept;
+        shrinkTo =
+            static_cast<std::int64_t>(BytesOf("MZ-stub-bytes").size()) + ContainerHeaderSize + kept;
         ExtractionJob job;
         job.SetDecryptProgress(ShrinkSource);
         calls.clear();
@@ -180,7 +184,8 @@ TEST(DecryptionPassTest, PayloadEndingEarlyFailsWithReadFailedAfterWholeBlocks) 
         // Heads of the loop reached before the failing read, and no closing call.
         decltype(calls) expected;
         for (std::size_t done = 0; done <= whole; done += 8) {
-            if (done % 5000 == 0) expected.emplace_back(done, 80000);
+            if (done % 5000 == 0)
+                expected.emplace_back(done, 80000);
         }
         EXPECT_EQ(calls, expected) << kept;
     }

@@ -1,3 +1,5 @@
+#include "engine/job.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -8,7 +10,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "engine/job.h"
 #include "lzw/decompression_pass.h"
 #include "platform/platform.h"
 #include "tests/test_support.h"
@@ -32,9 +33,12 @@ std::string watchedPath;
 bool sawWatchedPath = false;
 int lzwCalls = 0;
 void WatchPath(std::int32_t, std::int32_t) {
-    if (std::filesystem::exists(watchedPath)) sawWatchedPath = true;
+    if (std::filesystem::exists(watchedPath))
+        sawWatchedPath = true;
 }
-void CountLzw(std::int32_t, std::int32_t) { ++lzwCalls; }
+void CountLzw(std::int32_t, std::int32_t) {
+    ++lzwCalls;
+}
 
 TEST(ExtractTest, UncompressedAndCompressedSucceed) {
     TempDir dir;
@@ -163,8 +167,7 @@ TEST(ExtractTest, PathLimits) {
 }
 
 // Runs an extraction in a child whose files may not grow beyond `limit` bytes.
-int ExtractWithFileLimit(const std::string& source, const std::string& destination,
-                         rlim_t limit) {
+int ExtractWithFileLimit(const std::string& source, const std::string& destination, rlim_t limit) {
     pid_t child = fork();
     if (child == 0) {
         std::signal(SIGXFSZ, SIG_IGN);

@@ -1,3 +1,5 @@
+#include "lzw/lzw_decoder.h"
+
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -6,7 +8,6 @@
 #include <csignal>
 #include <vector>
 
-#include "lzw/lzw_decoder.h"
 #include "tests/lzw_stream.h"
 #include "tests/test_support.h"
 #include "tools/lzw_encoder.h"
@@ -18,7 +19,9 @@ using test::Bytes;
 using test::CodeStream;
 
 std::vector<std::pair<std::int32_t, std::int32_t>> calls;
-void Record(std::int32_t done, std::int32_t total) { calls.emplace_back(done, total); }
+void Record(std::int32_t done, std::int32_t total) {
+    calls.emplace_back(done, total);
+}
 
 struct DecodeResult {
     bool ok;

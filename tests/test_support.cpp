@@ -22,7 +22,8 @@ namespace sfx::test {
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "sfxtest-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
-    if (made == nullptr) std::abort();
+    if (made == nullptr)
+        std::abort();
     path_ = made;
 }
 
@@ -53,7 +54,9 @@ void WriteBytes(const std::string& path, const Bytes& bytes) {
               static_cast<std::streamsize>(bytes.size()));
 }
 
-Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+Bytes BytesOf(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
 
 Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
     std::mt19937 random(seed);
@@ -63,9 +66,9 @@ Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
 }
 
 Bytes TextBytes(std::size_t size, std::uint32_t seed) {
-    static const char* words[] = {"the ",  "extractor ", "reads ", "a ",     "container ",
-                                  "and ",  "writes ",    "file ",  "data\n", "password ",
-                                  "key ",  "of ",        "LZW ",   "block ", "sum "};
+    static const char* words[] = {"the ", "extractor ", "reads ", "a ",     "container ",
+                                  "and ", "writes ",    "file ",  "data\n", "password ",
+                                  "key ", "of ",        "LZW ",   "block ", "sum "};
     std::mt19937 random(seed);
     Bytes bytes;
     bytes.reserve(size);
@@ -100,7 +103,8 @@ Bytes MakeContainer(const Bytes& payload, const ContainerSpec& spec) {
 
     std::uint8_t key[256];
     int keyLength = DecryptionPass::DeriveKey(spec.password.c_str(), spec.passwordProtected, key);
-    if (keyLength > 0) BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
+    if (keyLength > 0)
+        BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     std::size_t whole = payload.size() / 8 * 8;
     for (std::size_t i = 0; i < whole; i += 8) {
         std::uint32_t halves[2];
@@ -121,13 +125,16 @@ Bytes MakeContainer(const Bytes& payload, const ContainerSpec& spec) {
 int OpenDescriptorCount() {
     int count = 0;
     DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return -1;
+    if (dir == nullptr)
+        return -1;
     while (readdir(dir) != nullptr) ++count;
     closedir(dir);
     return count;
 }
 
-std::string BinPath(const std::string& program) { return std::string(SFX_BIN_DIR) + "/" + program; }
+std::string BinPath(const std::string& program) {
+    return std::string(SFX_BIN_DIR) + "/" + program;
+}
 
 RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     TempDir scratch;

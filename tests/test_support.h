@@ -13,7 +13,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -23,7 +23,7 @@ public:
     // Names of the entries in the folder, sorted.
     std::vector<std::string> Entries() const;
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -39,7 +39,7 @@ struct ContainerSpec {
     bool passwordProtected = true;
     bool compressed = false;  // the payload given is then the intermediate stream
     std::string riddle;
-    Bytes description;        // stored as given: N = its size, no NUL added
+    Bytes description;                      // stored as given: N = its size, no NUL added
     std::optional<std::uint64_t> checksum;  // default: the payload's byte sum
     Bytes stub = BytesOf("MZ-stub-bytes");
 };

@@ -17,8 +17,9 @@ using test::TempDir;
 std::string Pack(TempDir& dir, const Bytes& content, const std::vector<std::string>& options) {
     test::WriteBytes(dir / "stub", BytesOf("MZ stub"));
     test::WriteBytes(dir / "input", content);
-    std::vector<std::string> argv = {test::BinPath("sfx-pack"), "--stub", dir / "stub",
-                                     "--input", dir / "input", "-o", dir / "packed.exe"};
+    std::vector<std::string> argv = {
+        test::BinPath("sfx-pack"), "--stub", dir / "stub", "--input", dir / "input", "-o",
+        dir / "packed.exe"};
     argv.insert(argv.end(), options.begin(), options.end());
     auto result = test::Run(argv);
     EXPECT_EQ(result.exitCode, 0) << result.err;
@@ -30,10 +31,11 @@ TEST(UnsfxExtractTest, ExtractsPackedFiles) {
     for (bool compress : {false, true}) {
         TempDir dir;
         std::vector<std::string> options = {"--password", "pa ss"};
-        if (compress) options.push_back("--compress");
+        if (compress)
+            options.push_back("--compress");
         const std::string packed = Pack(dir, content, options);
-        auto result = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "out", "-p",
-                           "pa ss"});
+        auto result = test::Run(
+            {test::BinPath("unsfx"), "extract", packed, "-o", dir / "out", "-p", "pa ss"});
         EXPECT_EQ(result.exitCode, 0) << result.err;
         EXPECT_EQ(test::ReadBytes(dir / "out"), content);
         EXPECT_EQ(result.err, "");
@@ -47,7 +49,7 @@ TEST(UnsfxExtractTest, PasswordSources) {
     const std::string packed = Pack(dir, content, {"--password", "from file"});
     test::WriteBytes(dir / "pw", BytesOf("from file\r\nsecond line\n"));
     auto fromFile = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "a",
-                         "--password-file", dir / "pw"});
+                               "--password-file", dir / "pw"});
     EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err;
     auto fromStdin = test::Run(
         {test::BinPath("unsfx"), "extract", packed, "-o", dir / "b", "--password-file", "-"},
@@ -66,38 +68,39 @@ TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
     const std::string packed = Pack(dir, test::RandomBytes(9000, 3), {"--password", "right"});
     test::WriteBytes(dir / "existing", BytesOf("keep me"));
 
-    auto wrong = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "new", "-p", "bad"});
+    auto wrong =
+        test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "new", "-p", "bad"});
     EXPECT_EQ(wrong.exitCode, WrongPassword);
     EXPECT_NE(wrong.err.find(StatusMessage(WrongPassword)), std::string::npos) << wrong.err;
     EXPECT_FALSE(std::filesystem::exists(dir / "new"));
 
-    auto exists = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing", "-p",
-                       "right"});
+    auto exists = test::Run(
+        {test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing", "-p", "right"});
     EXPECT_EQ(exists.exitCode, 73);
     EXPECT_NE(exists.err.find("--force"), std::string::npos);
     EXPECT_EQ(test::ReadBytes(dir / "existing"), BytesOf("keep me"));
 
     auto wrongForced = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing",
-                            "-p", "bad", "--force"});
+                                  "-p", "bad", "--force"});
     EXPECT_EQ(wrongForced.exitCode, WrongPassword);
     EXPECT_EQ(test::ReadBytes(dir / "existing"), BytesOf("keep me"));
 
-    auto forced = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing", "-p",
-                       "right", "--force"});
+    auto forced = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing",
+                             "-p", "right", "--force"});
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
 
-    auto missing = test::Run({test::BinPath("unsfx"), "extract", dir / "none", "-o", dir / "x", "-p",
-                        "p"});
+    auto missing =
+        test::Run({test::BinPath("unsfx"), "extract", dir / "none", "-o", dir / "x", "-p", "p"});
     EXPECT_EQ(missing.exitCode, ReadFailed);
     EXPECT_NE(missing.err.find("Can't read data. May be file is damaged?"), std::string::npos);
 
     test::WriteBytes(dir / "junk", BytesOf("this is no container at all"));
-    auto damaged = test::Run({test::BinPath("unsfx"), "extract", dir / "junk", "-o", dir / "x", "-p",
-                        "p"});
+    auto damaged =
+        test::Run({test::BinPath("unsfx"), "extract", dir / "junk", "-o", dir / "x", "-p", "p"});
     EXPECT_EQ(damaged.exitCode, DataDamaged);
 
-    auto noFolder = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "nope/x", "-p",
-                         "right"});
+    auto noFolder =
+        test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "nope/x", "-p", "right"});
     EXPECT_EQ(noFolder.exitCode, WriteFailed);
 }
 
@@ -121,7 +124,8 @@ TEST(UnsfxExtractTest, UsageErrors) {
     }
     EXPECT_FALSE(std::filesystem::exists(dir / "o"));
     // 255 characters are fine (and wrong here).
-    auto longest = test::Run({unsfx, "extract", packed, "-o", dir / "o", "-p", std::string(255, 'x')});
+    auto longest =
+        test::Run({unsfx, "extract", packed, "-o", dir / "o", "-p", std::string(255, 'x')});
     EXPECT_EQ(longest.exitCode, WrongPassword);
 }
 

@@ -131,6 +131,9 @@ struct PayloadWriter {
     PayloadWriter(Sink& s, std::string& e) : sink(s), error(e), buffer(ChunkSize) {}
 
     bool Add(const std::uint8_t* bytes, std::size_t count) {
+        if (count == 0) {
+            return true;
+        }
         if (count > MaxPayloadSize - size) {
             error = "the payload exceeds " + std::to_string(MaxPayloadSize) +
                     " bytes; a container must stay below 2 GiB";
@@ -140,15 +143,19 @@ struct PayloadWriter {
         for (std::size_t i = 0; i < count; ++i) {
             checksum += bytes[i];
         }
-        while (count > 0 && blockFill > 0) {
-            block[blockFill++] = *bytes++;
-            --count;
-            if (blockFill == 8) {
-                EncryptBlocks(block, 1);
-                blockFill = 0;
-                if (!Write(block, 8)) {
-                    return false;
-                }
+        if (blockFill > 0) {
+            const std::size_t take = std::min(count, sizeof block - blockFill);
+            std::memcpy(block + blockFill, bytes, take);
+            blockFill += take;
+            bytes += take;
+            count -= take;
+            if (blockFill < sizeof block) {
+                return true;
+            }
+            EncryptBlocks(block, 1);
+            blockFill = 0;
+            if (!Write(block, sizeof block)) {
+                return false;
             }
         }
         while (count >= 8) {
