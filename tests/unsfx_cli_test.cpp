@@ -43,6 +43,24 @@ TEST(UnsfxExtractTest, ExtractsPackedFiles) {
     }
 }
 
+TEST(UnsfxExtractTest, TinyFilesRoundTrip) {
+    // Payloads shorter than a block are stored in the clear; compressed ones are not.
+    for (std::size_t size : {0u, 1u, 4u, 7u, 8u, 9u, 15u, 17u}) {
+        for (bool compress : {false, true}) {
+            TempDir dir;
+            const Bytes content = test::RandomBytes(size, static_cast<std::uint32_t>(size));
+            std::vector<std::string> options = {"--password", "pw"};
+            if (compress)
+                options.push_back("--compress");
+            const std::string packed = Pack(dir, content, options);
+            auto result = test::Run(
+                {test::BinPath("unsfx"), "extract", packed, "-o", dir / "out", "-p", "pw"});
+            EXPECT_EQ(result.exitCode, 0) << size << " " << compress << result.err;
+            EXPECT_EQ(test::ReadBytes(dir / "out"), content) << size << " " << compress;
+        }
+    }
+}
+
 TEST(UnsfxExtractTest, PasswordSources) {
     TempDir dir;
     const Bytes content = test::RandomBytes(5000, 2);

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "cipher/blowfish.h"
@@ -352,6 +353,8 @@ bool WriteOutputFile(const std::string& outputPath, std::string& error, Write wr
         ok = write(sink);
     } catch (const std::bad_alloc&) {
         error = "out of memory";
+    } catch (const std::exception& failure) {
+        error = failure.what();
     }
     if (std::fclose(file) != 0 && ok) {
         error = "cannot write the output: " + SystemError();
@@ -402,6 +405,10 @@ bool BuildSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const st
         out.clear();
         error = "out of memory";
         return false;
+    } catch (const std::exception& failure) {
+        out.clear();
+        error = failure.what();
+        return false;
     }
 }
 
@@ -419,6 +426,9 @@ bool WriteSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const st
         });
     } catch (const std::bad_alloc&) {
         error = "out of memory";
+        return false;
+    } catch (const std::exception& failure) {
+        error = failure.what();
         return false;
     }
 }
@@ -453,6 +463,9 @@ bool PackSelfExtractor(const std::string& stubPath, const std::string& inputPath
         });
     } catch (const std::bad_alloc&) {
         error = "out of memory";
+        return false;
+    } catch (const std::exception& failure) {
+        error = failure.what();
         return false;
     }
 }
