@@ -152,6 +152,15 @@ bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t cap
     return false;
 }
 
+bool UseBinaryMode(std::FILE* stream) {
+#ifdef _WIN32
+    return _setmode(_fileno(stream), _O_BINARY) != -1;
+#else
+    (void)stream;
+    return true;
+#endif
+}
+
 const char* NullDevicePath() {
 #ifdef _WIN32
     return "NUL";
