@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 
 #include "tests/test_support.h"
 
@@ -40,6 +41,16 @@ std::string ReadText(const std::string& path) {
 
 }  // namespace
 
+bool PseudoTerminalsAvailable() {
+    int master = -1;
+    int slave = -1;
+    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
+        return false;
+    close(master);
+    close(slave);
+    return true;
+}
+
 TerminalRun RunOnTerminal(const std::vector<std::string>& argv,
                           const std::vector<TerminalStep>& steps, const TerminalSetup& setup) {
     TerminalRun run;
@@ -54,9 +65,23 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv,
     size.ws_col = 80;
     if (openpty(&master, &slave, nullptr, nullptr, &size) != 0)
         return run;
+    // Keep both ends clear of the standard descriptors, which may have been closed.
+    for (int* end : {&master, &slave}) {
+        if (*end <= 2) {
+            const int moved = fcntl(*end, F_DUPFD_CLOEXEC, 3);
+            close(*end);
+            *end = moved;
+        }
+    }
 
     const pid_t child = fork();
     if (child == 0) {
+        // As a program started from a shell at a terminal: default signal handling, even when
+        // the tests themselves run with some signals ignored or blocked.
+        for (int signal : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) std::signal(signal, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         setsid();
         ioctl(slave, TIOCSCTTY, 0);
         const int in = setup.inputOnTerminal ? slave : open("/dev/null", O_RDONLY);
@@ -70,8 +95,7 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv,
         dup2(out, 1);
         dup2(err, 2);
         close(master);
-        if (slave > 2)
-            close(slave);
+        close(slave);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);

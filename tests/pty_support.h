@@ -27,6 +27,9 @@ struct TerminalRun {
     bool timedOut = false;   // the program was killed after waiting too long
 };
 
+// False where no pseudo-terminal can be opened (no /dev/pts in a container, say).
+bool PseudoTerminalsAvailable();
+
 // Starts the program as leader of a new session whose controlling terminal is a fresh
 // pseudo-terminal (80 columns), types the steps in order, and waits for it to end.
 TerminalRun RunOnTerminal(const std::vector<std::string>& argv,

@@ -19,6 +19,8 @@ using test::TerminalStep;
 class UnsfxTerminalTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        if (!test::PseudoTerminalsAvailable())
+            GTEST_SKIP() << "no pseudo-terminal can be opened here";
         unsetenv("UNSFX_PASSWORD");
         content_ = test::TextBytes(20000, 21);
         test::ContainerSpec spec;
