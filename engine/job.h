@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 #include "engine/status.h"
 
@@ -20,6 +21,17 @@ struct ExtractionJob {
     // The destination is replaced only once the file has been fully verified; on failure it
     // is left exactly as it was. Returns false with `status` set on failure.
     bool Extract(const char* sourcePath, const char* destinationPath, const char* password);
+
+    // Runs the whole extraction but keeps no file: decrypts, checks the sum and, when the
+    // payload is compressed, decodes it. A temporary file needed on the way is removed on
+    // every return. Returns false with `status` set on failure.
+    bool Test(const char* sourcePath, const char* password);
+
+    // Extracts into a stream the caller owns (flushed, not closed). The bytes reach `out`
+    // before the sum is checked, so a false result may follow output that must be thrown
+    // away. A compressed payload is decrypted into a temporary file first, which is removed
+    // on every return. Returns false with `status` set on failure.
+    bool ExtractToStream(const char* sourcePath, std::FILE* out, const char* password);
 
     // Copies the password hint (at most 255 characters, always terminated) into riddleOut
     // (256 bytes) and, when protectedOut is given, the passwordProtected byte. On failure

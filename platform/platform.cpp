@@ -152,6 +152,44 @@ bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t cap
     return false;
 }
 
+bool UseBinaryMode(std::FILE* stream) {
+#ifdef _WIN32
+    return _setmode(_fileno(stream), _O_BINARY) != -1;
+#else
+    (void)stream;
+    return true;
+#endif
+}
+
+const char* NullDevicePath() {
+#ifdef _WIN32
+    return "NUL";
+#else
+    return "/dev/null";
+#endif
+}
+
+bool TempFolder(char* folderOut, std::size_t capacity) {
+#ifdef _WIN32
+    // GetTempPathA's answer ends with a backslash; 0 or a size over the capacity is a failure.
+    const DWORD length = GetTempPathA(static_cast<DWORD>(capacity), folderOut);
+    return length > 0 && length < capacity;
+#else
+    const char* folder = std::getenv("TMPDIR");
+    if (folder == nullptr || folder[0] == '\0')
+        folder = "/tmp";
+    std::size_t length = strnlen(folder, capacity);
+    const bool needsSeparator = folder[length - 1] != '/';
+    if (length + (needsSeparator ? 1 : 0) + 1 > capacity)
+        return false;
+    std::memcpy(folderOut, folder, length);
+    if (needsSeparator)
+        folderOut[length++] = '/';
+    folderOut[length] = '\0';
+    return true;
+#endif
+}
+
 namespace {
 int allocationsLeft = -1;
 }

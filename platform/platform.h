@@ -27,6 +27,16 @@ bool IsDirectory(const char* path);
 // such file can be created.
 bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity);
 
+// Makes an already open stream (standard output) pass bytes unchanged: no line-end
+// translation on Windows, nothing to do elsewhere.
+bool UseBinaryMode(std::FILE* stream);
+
+// The device that swallows whatever is written to it ("/dev/null", "NUL").
+const char* NullDevicePath();
+// The folder for temporary files, ending with a separator, into folderOut (capacity bytes).
+// False when there is none or it does not fit.
+bool TempFolder(char* folderOut, std::size_t capacity);
+
 // Heap allocation with a test hook that makes allocations fail.
 void* Allocate(std::size_t size);
 void Release(void* block);

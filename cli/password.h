@@ -1,0 +1,46 @@
+// Where the password comes from: the command line, a file, the environment or a prompt.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/terminal.h"
+
+namespace sfx::cli {
+
+// 255 characters and the terminating NUL, as the engine takes them.
+constexpr std::size_t PasswordCapacity = 256;
+
+// The environment variable that may hold the password.
+constexpr char PasswordVariable[] = "UNSFX_PASSWORD";
+
+// Overwrites bytes in a way the compiler does not drop.
+void WipeBytes(char* bytes, std::size_t count);
+
+// A password in a fixed buffer, wiped when it is cleared and when it goes.
+class Secret {
+  public:
+    Secret() = default;
+    ~Secret() { Clear(); }
+    Secret(const Secret&) = delete;
+    Secret& operator=(const Secret&) = delete;
+
+    bool present() const { return present_; }
+    const char* text() const { return text_; }
+    void Clear();
+
+    // Copies the text; false (and nothing kept) when it has more than 255 characters.
+    bool Take(const char* text);
+
+    // Reads the first line of `path` ("-" is standard input) without its line end.
+    enum class FileRead { Read, TooLong, Unreadable };
+    FileRead ReadFirstLine(const char* path);
+
+    // Asks on the terminal, echo off.
+    platform::SecretRead Prompt(const char* prompt);
+
+  private:
+    char text_[PasswordCapacity] = {};
+    bool present_ = false;
+};
+
+}  // namespace sfx::cli

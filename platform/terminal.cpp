@@ -1,0 +1,265 @@
+#include "platform/terminal.h"
+
+#include <cstring>
+
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#endif
+
+namespace sfx::platform {
+
+namespace {
+
+void Wipe(char* bytes, std::size_t count) {
+    volatile char* target = bytes;
+    for (std::size_t i = 0; i < count; ++i) target[i] = 0;
+}
+
+// Collects one line from `readByte` (which gives -1 at the end of input or on an error) into
+// lineOut. The line end ("\n" or "\r\n") is dropped.
+template <typename ReadByte>
+SecretRead CollectLine(ReadByte readByte, char* lineOut, std::size_t capacity) {
+    std::size_t length = 0;
+    bool tooLong = false;
+    bool ended = false;
+    for (int c; (c = readByte()) >= 0;) {
+        if (c == '\n') {
+            ended = true;
+            break;
+        }
+        if (length + 1 < capacity)
+            lineOut[length++] = static_cast<char>(c);
+        else
+            tooLong = true;
+    }
+    if (length > 0 && lineOut[length - 1] == '\r')
+        --length;
+    lineOut[length] = '\0';
+    // A line given up without any character (Ctrl-D, Ctrl-Z) asks for nothing to be tried.
+    if (tooLong || (!ended && length == 0)) {
+        Wipe(lineOut, capacity);
+        return tooLong ? SecretRead::TooLong : SecretRead::Failed;
+    }
+    return SecretRead::Read;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+
+namespace {
+
+HANDLE consoleInput = INVALID_HANDLE_VALUE;
+DWORD savedInputMode = 0;
+volatile LONG echoIsOff = 0;
+
+HANDLE HandleOf(std::FILE* stream) {
+    return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+void RestoreEcho() {
+    if (InterlockedExchange(&echoIsOff, 0) != 0)
+        SetConsoleMode(consoleInput, savedInputMode);
+}
+
+// Runs on a thread of its own when Ctrl-C or Ctrl-Break is pressed or the console closes.
+BOOL WINAPI RestoreEchoOnBreak(DWORD) {
+    RestoreEcho();
+    return FALSE;  // the next handler, at last the default one, ends the process
+}
+
+void WriteText(HANDLE handle, const char* text) {
+    DWORD written = 0;
+    if (handle != INVALID_HANDLE_VALUE)
+        WriteFile(handle, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+}
+
+}  // namespace
+
+bool IsTerminal(std::FILE* stream) {
+    DWORD mode = 0;
+    return GetConsoleMode(HandleOf(stream), &mode) != 0;
+}
+
+int TerminalColumns(std::FILE* stream) {
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(HandleOf(stream), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacity) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
+        return SecretRead::NoTerminal;
+
+    consoleInput = input;
+    savedInputMode = mode;
+    SetConsoleCtrlHandler(RestoreEchoOnBreak, TRUE);
+    const DWORD quiet = (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT;
+    if (!SetConsoleMode(input, quiet)) {
+        SetConsoleCtrlHandler(RestoreEchoOnBreak, FALSE);
+        return SecretRead::Failed;
+    }
+    InterlockedExchange(&echoIsOff, 1);
+
+    HANDLE output = INVALID_HANDLE_VALUE;
+    bool ownOutput = false;
+    if (IsTerminal(stderr)) {
+        output = HandleOf(stderr);
+    } else {
+        output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+        ownOutput = output != INVALID_HANDLE_VALUE;
+    }
+    WriteText(output, prompt);
+
+    auto readByte = [input]() -> int {
+        char c = 0;
+        DWORD got = 0;
+        if (!ReadFile(input, &c, 1, &got, nullptr) || got != 1)
+            return -1;
+        return static_cast<unsigned char>(c);
+    };
+    const SecretRead result = CollectLine(readByte, lineOut, capacity);
+
+    RestoreEcho();
+    SetConsoleCtrlHandler(RestoreEchoOnBreak, FALSE);
+    WriteText(output, "\r\n");
+    if (ownOutput)
+        CloseHandle(output);
+    return result;
+}
+
+#else
+
+namespace {
+
+constexpr int CaughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int CaughtCount = sizeof CaughtSignals / sizeof CaughtSignals[0];
+struct sigaction previousActions[CaughtCount];
+bool caught[CaughtCount];
+struct termios savedMode;
+volatile sig_atomic_t echoIsOff = 0;
+
+void RestoreEcho() {
+    if (echoIsOff) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &savedMode);
+        echoIsOff = 0;
+    }
+}
+
+void PutBackHandlers() {
+    for (int i = 0; i < CaughtCount; ++i) {
+        if (caught[i])
+            sigaction(CaughtSignals[i], &previousActions[i], nullptr);
+        caught[i] = false;
+    }
+}
+
+// Turns echo back on, then lets the signal do what it would have done without us.
+void RestoreEchoAndRaise(int signal) {
+    RestoreEcho();
+    PutBackHandlers();
+    raise(signal);
+}
+
+void CatchSignals() {
+    for (int i = 0; i < CaughtCount; ++i) {
+        caught[i] = false;
+        struct sigaction current;
+        if (sigaction(CaughtSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+            continue;  // an ignored signal stays ignored
+        struct sigaction action;
+        std::memset(&action, 0, sizeof action);
+        action.sa_handler = RestoreEchoAndRaise;
+        sigemptyset(&action.sa_mask);
+        for (int signal : CaughtSignals) sigaddset(&action.sa_mask, signal);
+        caught[i] = sigaction(CaughtSignals[i], &action, &previousActions[i]) == 0;
+    }
+}
+
+void WriteText(int fd, const char* text) {
+    std::size_t left = std::strlen(text);
+    while (fd >= 0 && left > 0) {
+        const ssize_t written = write(fd, text, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return;
+        text += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+}  // namespace
+
+bool IsTerminal(std::FILE* stream) {
+    return isatty(fileno(stream)) != 0;
+}
+
+int TerminalColumns(std::FILE* stream) {
+    struct winsize size;
+    if (ioctl(fileno(stream), TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacity) {
+    if (!isatty(STDIN_FILENO))
+        return SecretRead::NoTerminal;
+    if (tcgetattr(STDIN_FILENO, &savedMode) != 0)
+        return SecretRead::Failed;
+
+    // Echo goes off before the prompt appears, so nothing typed after it is ever shown.
+    CatchSignals();
+    struct termios quiet = savedMode;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+    quiet.c_lflag |= ICANON;
+    echoIsOff = 1;
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) {
+        echoIsOff = 0;
+        PutBackHandlers();
+        return SecretRead::Failed;
+    }
+
+    int output = isatty(STDERR_FILENO) ? STDERR_FILENO : -1;
+    int ownOutput = -1;
+    if (output < 0)
+        output = ownOutput = open("/dev/tty", O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    WriteText(output, prompt);
+
+    auto readByte = []() -> int {
+        for (;;) {
+            unsigned char c = 0;
+            const ssize_t got = read(STDIN_FILENO, &c, 1);
+            if (got == 1)
+                return c;
+            if (got < 0 && errno == EINTR)
+                continue;
+            return -1;
+        }
+    };
+    const SecretRead result = CollectLine(readByte, lineOut, capacity);
+
+    RestoreEcho();
+    PutBackHandlers();
+    WriteText(output, "\n");
+    if (ownOutput >= 0)
+        close(ownOutput);
+    return result;
+}
+
+#endif
+
+}  // namespace sfx::platform

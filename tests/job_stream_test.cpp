@@ -1,0 +1,162 @@
+// Test and ExtractToStream: the job's operations that keep no file of their own.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/job.h"
+#include "tests/test_support.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+using test::MakeContainer;
+using test::TempDir;
+
+test::ContainerSpec Compressed() {
+    test::ContainerSpec spec;
+    spec.compressed = true;
+    return spec;
+}
+
+// An intermediate file whose first code (511 at 9 bits) names no dictionary entry.
+Bytes BrokenIntermediate() {
+    Bytes bytes = test::BytesOf(std::string("lzw") + '\0');
+    bytes.insert(bytes.end(), 64, 0xFF);
+    return bytes;
+}
+
+// Points the temporary folder at a scratch folder of its own, so that what the job leaves
+// behind there can be seen; the sources live in a second folder.
+class JobStreamTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* old = std::getenv("TMPDIR");
+        if (old != nullptr) {
+            oldTmp_ = old;
+            hadTmp_ = true;
+        }
+        setenv("TMPDIR", temp_.path().c_str(), 1);
+        plain_ = test::TextBytes(120000, 7);
+        WriteSource("plain.exe", MakeContainer(plain_));
+        WriteSource("packed.exe", MakeContainer(test::Intermediate(plain_), Compressed()));
+        WriteSource("broken.exe", MakeContainer(BrokenIntermediate(), Compressed()));
+    }
+    void TearDown() override {
+        if (hadTmp_)
+            setenv("TMPDIR", oldTmp_.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    void WriteSource(const std::string& name, const Bytes& bytes) {
+        test::WriteBytes(sources_ / name, bytes);
+    }
+    std::string Source(const std::string& name) { return sources_ / name; }
+    // Nothing but the sources, and nothing in the temporary folder.
+    void ExpectNothingLeft() {
+        EXPECT_TRUE(temp_.Entries().empty());
+        EXPECT_EQ(sources_.Entries(),
+                  (std::vector<std::string>{"broken.exe", "packed.exe", "plain.exe"}));
+    }
+
+    TempDir temp_;
+    TempDir sources_;
+    Bytes plain_;
+    std::string oldTmp_;
+    bool hadTmp_ = false;
+};
+
+// Reads back what was written to a stream.
+Bytes Contents(std::FILE* stream) {
+    std::fflush(stream);
+    std::rewind(stream);
+    Bytes bytes;
+    int c;
+    while ((c = std::fgetc(stream)) != EOF) bytes.push_back(static_cast<std::uint8_t>(c));
+    return bytes;
+}
+
+int decryptEnds = 0;
+int lzwEnds = 0;
+void CountDecryptEnds(std::int32_t done, std::int32_t total) {
+    if (done == 0 && total == 0)
+        ++decryptEnds;
+}
+void CountLzwEnds(std::int32_t done, std::int32_t total) {
+    if (done == 0 && total == 0)
+        ++lzwEnds;
+}
+
+TEST_F(JobStreamTest, TestPassesAndKeepsNothing) {
+    ExtractionJob job;
+    decryptEnds = lzwEnds = 0;
+    job.SetDecryptProgress(CountDecryptEnds);
+    job.SetLzwProgress(CountLzwEnds);
+    EXPECT_TRUE(job.Test(Source("plain.exe").c_str(), "secret"));
+    EXPECT_TRUE(job.Test(Source("packed.exe").c_str(), "secret"));
+    EXPECT_EQ(job.status, Ok);
+    EXPECT_EQ(decryptEnds, 2);
+    EXPECT_EQ(lzwEnds, 1);
+    ExpectNothingLeft();
+}
+
+TEST_F(JobStreamTest, TestFailuresKeepNothing) {
+    ExtractionJob job;
+    EXPECT_FALSE(job.Test(Source("plain.exe").c_str(), "wrong"));
+    EXPECT_EQ(job.status, WrongPassword);
+    EXPECT_FALSE(job.Test(Source("packed.exe").c_str(), "wrong"));
+    EXPECT_EQ(job.status, WrongPassword);
+    EXPECT_FALSE(job.Test(Source("broken.exe").c_str(), "secret"));
+    EXPECT_EQ(job.status, DecompressFailed);
+    EXPECT_FALSE(job.Test(Source("missing.exe").c_str(), "secret"));
+    EXPECT_EQ(job.status, ReadFailed);
+    ExpectNothingLeft();
+}
+
+TEST_F(JobStreamTest, TestFallsBackBesideTheSource) {
+    setenv("TMPDIR", (temp_ / "no such folder").c_str(), 1);
+    ExtractionJob job;
+    EXPECT_TRUE(job.Test(Source("packed.exe").c_str(), "secret"));
+    EXPECT_FALSE(job.Test(Source("broken.exe").c_str(), "secret"));
+    ExpectNothingLeft();
+}
+
+TEST_F(JobStreamTest, ExtractToStreamWritesTheFile) {
+    ExtractionJob job;
+    for (const char* name : {"plain.exe", "packed.exe"}) {
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(out, nullptr);
+        EXPECT_TRUE(job.ExtractToStream(Source(name).c_str(), out, "secret")) << name;
+        EXPECT_EQ(Contents(out), plain_) << name;
+        std::fclose(out);
+    }
+    ExpectNothingLeft();
+}
+
+TEST_F(JobStreamTest, ExtractToStreamReportsFailures) {
+    ExtractionJob job;
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    // Uncompressed: the bytes went out before the sum showed the password wrong.
+    EXPECT_FALSE(job.ExtractToStream(Source("plain.exe").c_str(), out, "wrong"));
+    EXPECT_EQ(job.status, WrongPassword);
+    EXPECT_EQ(Contents(out).size(), plain_.size());
+    std::fclose(out);
+
+    // Compressed: nothing is decoded from an unverified stream.
+    out = std::tmpfile();
+    EXPECT_FALSE(job.ExtractToStream(Source("packed.exe").c_str(), out, "wrong"));
+    EXPECT_EQ(job.status, WrongPassword);
+    EXPECT_TRUE(Contents(out).empty());
+    EXPECT_FALSE(job.ExtractToStream(Source("broken.exe").c_str(), out, "secret"));
+    EXPECT_EQ(job.status, DecompressFailed);
+    EXPECT_FALSE(job.ExtractToStream(Source("missing.exe").c_str(), out, "secret"));
+    EXPECT_EQ(job.status, ReadFailed);
+    std::fclose(out);
+    ExpectNothingLeft();
+}
+
+}  // namespace
+}  // namespace sfx

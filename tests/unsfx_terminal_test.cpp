@@ -1,0 +1,116 @@
+// unsfx at a terminal: the password prompt and the progress bar, through a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+
+#include "engine/status.h"
+#include "tests/pty_support.h"
+#include "tests/test_support.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+using test::TerminalStep;
+
+class UnsfxTerminalTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!test::PseudoTerminalsAvailable())
+            GTEST_SKIP() << "no pseudo-terminal can be opened here";
+        unsetenv("UNSFX_PASSWORD");
+        content_ = test::TextBytes(20000, 21);
+        test::ContainerSpec spec;
+        spec.password = "pa ss word";
+        spec.riddle = "Open \x1b[5m what?";
+        test::WriteBytes(dir_ / "locked.exe", test::MakeContainer(content_, spec));
+    }
+    std::string Unsfx() const { return test::BinPath("unsfx"); }
+
+    TempDir dir_;
+    Bytes content_;
+};
+
+TEST_F(UnsfxTerminalTest, PromptsWithEchoOffAndRestoresIt) {
+    auto run = test::RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
+                                   {{"Password for", "pa ss word\n"}});
+    ASSERT_FALSE(run.timedOut) << run.screen;
+    EXPECT_EQ(run.exitCode, 0) << run.screen;
+    EXPECT_EQ(test::ReadBytes(dir_ / "out"), content_);
+    // The riddle is shown, escaped; what was typed is not.
+    EXPECT_NE(run.screen.find("Riddle: Open \\x1b[5m what?"), std::string::npos) << run.screen;
+    EXPECT_EQ(run.screen.find("pa ss"), std::string::npos) << run.screen;
+    EXPECT_TRUE(run.echoAfter);
+
+    auto wrong =
+        test::RunOnTerminal({Unsfx(), "test", dir_ / "locked.exe"}, {{"Password for", "guess\n"}});
+    EXPECT_EQ(wrong.exitCode, WrongPassword) << wrong.screen;
+    EXPECT_EQ(wrong.screen.find("guess"), std::string::npos) << wrong.screen;
+    EXPECT_TRUE(wrong.echoAfter);
+}
+
+TEST_F(UnsfxTerminalTest, InterruptAtThePromptRestoresEcho) {
+    auto run = test::RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
+                                   {{"Password for", "pa\x03"}});
+    ASSERT_FALSE(run.timedOut) << run.screen;
+    EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.screen;
+    EXPECT_TRUE(run.echoAfter);
+    EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
+}
+
+TEST_F(UnsfxTerminalTest, NoPromptWhenThePasswordIsGivenOrNotNeeded) {
+    test::ContainerSpec open;
+    open.passwordProtected = false;
+    test::WriteBytes(dir_ / "open.exe", test::MakeContainer(content_, open));
+    auto run = test::RunOnTerminal({Unsfx(), "test", "-q", dir_ / "open.exe"}, {});
+    EXPECT_EQ(run.exitCode, 0) << run.screen;
+    EXPECT_EQ(run.screen, "");
+
+    setenv("UNSFX_PASSWORD", "pa ss word", 1);
+    auto fromEnvironment = test::RunOnTerminal({Unsfx(), "test", "-q", dir_ / "locked.exe"}, {});
+    unsetenv("UNSFX_PASSWORD");
+    EXPECT_EQ(fromEnvironment.exitCode, 0) << fromEnvironment.screen;
+    EXPECT_EQ(fromEnvironment.screen, "");
+}
+
+TEST_F(UnsfxTerminalTest, ProgressBarOnlyOnATerminal) {
+    test::ContainerSpec spec;
+    spec.compressed = true;
+    const Bytes big = test::TextBytes(400000, 22);
+    test::WriteBytes(dir_ / "big.exe", test::MakeContainer(test::Intermediate(big), spec));
+    test::TerminalSetup errorOnly;
+    errorOnly.inputOnTerminal = false;
+
+    auto shown = test::RunOnTerminal({Unsfx(), dir_ / "big.exe", "-o", dir_ / "a", "-p", "secret"},
+                                     {}, errorOnly);
+    EXPECT_EQ(shown.exitCode, 0) << shown.screen;
+    EXPECT_EQ(test::ReadBytes(dir_ / "a"), big);
+    const std::size_t decrypting = shown.screen.find("decrypting [");
+    const std::size_t decoding = shown.screen.find("decoding   [");
+    ASSERT_NE(decrypting, std::string::npos) << shown.screen;
+    ASSERT_NE(decoding, std::string::npos) << shown.screen;
+    EXPECT_LT(decrypting, decoding);
+    EXPECT_NE(shown.screen.find("100%", decoding), std::string::npos) << shown.screen;
+    EXPECT_NE(shown.screen.find("MB/s"), std::string::npos) << shown.screen;
+    EXPECT_NE(shown.screen.find("ETA"), std::string::npos) << shown.screen;
+    EXPECT_EQ(shown.screen.find('\n'), std::string::npos);  // one line, redrawn and cleared
+
+    // -q, or standard error elsewhere: no bar.
+    auto quiet = test::RunOnTerminal(
+        {Unsfx(), dir_ / "big.exe", "-o", dir_ / "b", "-p", "secret", "-q"}, {}, errorOnly);
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.screen, "");
+    test::TerminalSetup errorToFile = errorOnly;
+    errorToFile.errorOnTerminal = false;
+    auto redirected = test::RunOnTerminal(
+        {Unsfx(), dir_ / "big.exe", "-o", dir_ / "c", "-p", "secret"}, {}, errorToFile);
+    EXPECT_EQ(redirected.exitCode, 0);
+    EXPECT_EQ(redirected.err, "");
+    EXPECT_EQ(redirected.screen, "");
+}
+
+}  // namespace
+}  // namespace sfx
