@@ -192,6 +192,7 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
 
     ExtractionJob job;
     AttachProgress(job, arguments.quiet);
+    platform::RemoveTemporariesOnInterrupt(true);
     bool done = false;
     if (arguments.command == Command::Test)
         done = job.Test(file.c_str(), password);
@@ -199,6 +200,7 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
         done = job.ExtractToStream(file.c_str(), stdout, password);
     else
         done = job.Extract(file.c_str(), destination.c_str(), password);
+    platform::RemoveTemporariesOnInterrupt(false);
     ClearProgress();
     asked.Clear();
 

@@ -113,6 +113,8 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
     std::memcpy(intermediate, destinationPath, length);
     std::memcpy(intermediate + length, IntermediateSuffix, sizeof IntermediateSuffix);
 
+    // Until the run ends the intermediate file goes if the process is interrupted.
+    platform::TrackTemporary(intermediate);
     if (!DecryptionPass::Run(*this, sourcePath, intermediate, password)) {
         status = decryptStatus;
         platform::RemoveFile(intermediate);
@@ -120,14 +122,17 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
     }
     // After a failed decompression the verified intermediate file stays on disk.
     if (!platform::CreateUniqueSibling(destinationPath, staging, sizeof staging)) {
+        platform::UntrackTemporary(intermediate);
         status = WriteFailed;
         return false;
     }
     if (!DecompressionPass::Run(*this, intermediate, staging)) {
+        platform::UntrackTemporary(intermediate);
         platform::RemoveFile(staging);
         return false;
     }
     if (!platform::ReplaceFile(staging, destinationPath)) {
+        platform::UntrackTemporary(intermediate);
         platform::RemoveFile(staging);
         status = WriteFailed;
         return false;

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -45,10 +46,12 @@ std::int64_t FileLength(std::FILE* file) {
 }
 
 bool RemoveFile(const char* path) {
+    UntrackTemporary(path);
     return std::remove(path) == 0;
 }
 
 bool ReplaceFile(const char* from, const char* to) {
+    UntrackTemporary(from);
 #ifdef _WIN32
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
@@ -143,14 +146,111 @@ bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t cap
             bits /= 36;
         }
         std::memcpy(name + 10, ".tmp", 5);
-        if (CreateExclusive(pathOut))
+        if (CreateExclusive(pathOut)) {
+            TrackTemporary(pathOut);
             return true;
+        }
         if (PathExists(pathOut))
             continue;  // a clash: try another name
         return false;  // the folder is not writable
     }
     return false;
 }
+
+namespace {
+
+constexpr int TrackedSlots = 4;
+constexpr std::size_t TrackedPathSize = 520;
+char trackedPaths[TrackedSlots][TrackedPathSize];
+volatile std::sig_atomic_t trackedInUse[TrackedSlots];
+
+void DeleteQuietly(const char* path) {
+#ifdef _WIN32
+    DeleteFileA(path);
+#else
+    unlink(path);  // async-signal-safe, unlike remove()
+#endif
+}
+
+}  // namespace
+
+void TrackTemporary(const char* path) {
+    const std::size_t length = strnlen(path, TrackedPathSize);
+    if (length >= TrackedPathSize)
+        return;
+    for (int i = 0; i < TrackedSlots; ++i) {
+        if (trackedInUse[i] == 0) {
+            std::memcpy(trackedPaths[i], path, length + 1);
+            trackedInUse[i] = 1;
+            return;
+        }
+    }
+}
+
+void UntrackTemporary(const char* path) {
+    for (int i = 0; i < TrackedSlots; ++i) {
+        if (trackedInUse[i] != 0 && std::strcmp(trackedPaths[i], path) == 0)
+            trackedInUse[i] = 0;
+    }
+}
+
+void RemoveTrackedTemporaries() {
+    for (int i = 0; i < TrackedSlots; ++i) {
+        if (trackedInUse[i] != 0) {
+            DeleteQuietly(trackedPaths[i]);
+            trackedInUse[i] = 0;
+        }
+    }
+}
+
+#ifdef _WIN32
+namespace {
+BOOL WINAPI RemoveOnConsoleEvent(DWORD) {
+    RemoveTrackedTemporaries();
+    return FALSE;  // the default handler ends the process
+}
+}  // namespace
+
+void RemoveTemporariesOnInterrupt(bool on) {
+    SetConsoleCtrlHandler(RemoveOnConsoleEvent, on ? TRUE : FALSE);
+}
+#else
+namespace {
+constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr int InterruptCount = sizeof InterruptSignals / sizeof InterruptSignals[0];
+struct sigaction savedActions[InterruptCount];
+bool installed[InterruptCount];
+
+void RemoveAndRaise(int signal) {
+    RemoveTrackedTemporaries();
+    for (int i = 0; i < InterruptCount; ++i) {
+        if (InterruptSignals[i] == signal)
+            sigaction(signal, &savedActions[i], nullptr);
+    }
+    raise(signal);
+}
+}  // namespace
+
+void RemoveTemporariesOnInterrupt(bool on) {
+    for (int i = 0; i < InterruptCount; ++i) {
+        if (on && !installed[i]) {
+            struct sigaction current;
+            if (sigaction(InterruptSignals[i], nullptr, &current) != 0 ||
+                current.sa_handler == SIG_IGN)
+                continue;  // an ignored signal stays ignored
+            struct sigaction action;
+            std::memset(&action, 0, sizeof action);
+            action.sa_handler = RemoveAndRaise;
+            sigemptyset(&action.sa_mask);
+            for (int signal : InterruptSignals) sigaddset(&action.sa_mask, signal);
+            installed[i] = sigaction(InterruptSignals[i], &action, &savedActions[i]) == 0;
+        } else if (!on && installed[i]) {
+            sigaction(InterruptSignals[i], &savedActions[i], nullptr);
+            installed[i] = false;
+        }
+    }
+}
+#endif
 
 bool UseBinaryMode(std::FILE* stream) {
 #ifdef _WIN32

@@ -27,6 +27,16 @@ bool IsDirectory(const char* path);
 // such file can be created.
 bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity);
 
+// Temporary files that must not outlive an interrupted run. CreateUniqueSibling tracks the
+// files it creates; RemoveFile and ReplaceFile stop tracking the path they move or delete.
+void TrackTemporary(const char* path);
+void UntrackTemporary(const char* path);
+// Deletes every tracked file; safe inside a signal handler.
+void RemoveTrackedTemporaries();
+// While on, an interrupt (Ctrl-C, a termination request, a closed terminal) deletes the
+// tracked files before the process ends as it would have without this.
+void RemoveTemporariesOnInterrupt(bool on);
+
 // Makes an already open stream (standard output) pass bytes unchanged: no line-end
 // translation on Windows, nothing to do elsewhere.
 bool UseBinaryMode(std::FILE* stream);
