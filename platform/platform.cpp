@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -19,7 +20,17 @@
 namespace sfx::platform {
 
 std::FILE* OpenFile(const char* path, const char* mode) {
-    return std::fopen(path, mode);
+    std::FILE* file = std::fopen(path, mode);
+#ifndef _WIN32
+    // POSIX opens a folder for reading; Windows does not, and neither do we.
+    struct stat info;
+    if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+#endif
+    return file;
 }
 
 bool SeekFromEnd(std::FILE* file, std::int64_t distance) {
@@ -45,7 +56,11 @@ std::int64_t FileLength(std::FILE* file) {
 }
 
 bool RemoveFile(const char* path) {
+#ifdef _WIN32
     return std::remove(path) == 0;
+#else
+    return ::unlink(path) == 0;  // remove() would also take an empty folder
+#endif
 }
 
 bool ReplaceFile(const char* from, const char* to) {

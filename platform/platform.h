@@ -7,13 +7,13 @@
 
 namespace sfx::platform {
 
-// fopen with the platform's large-file support.
+// fopen with the platform's large-file support; a folder does not open.
 std::FILE* OpenFile(const char* path, const char* mode);
 // Seeks to `distance` bytes before the end of the file (64-bit).
 bool SeekFromEnd(std::FILE* file, std::int64_t distance);
 // The length of the file behind an open stream, or -1.
 std::int64_t FileLength(std::FILE* file);
-// Deletes a file; the result tells whether it went.
+// Deletes a file, never a folder; the result tells whether it went.
 bool RemoveFile(const char* path);
 // Moves `from` onto `to`, replacing a file that stands there.
 bool ReplaceFile(const char* from, const char* to);

@@ -1,0 +1,46 @@
+// Extractions that fail must not take away anything that stood there before: not the source,
+// not a folder that happens to carry the intermediate file's name.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/job.h"
+#include "tests/test_support.h"
+
+namespace sfx {
+namespace {
+
+using test::BytesOf;
+
+test::ContainerSpec Compressed() {
+    test::ContainerSpec spec;
+    spec.compressed = true;
+    return spec;
+}
+
+TEST(NothingLostTest, FolderAtTheIntermediatePath) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "packed.exe",
+                     test::MakeContainer(test::Intermediate(BytesOf("abc")), Compressed()));
+    std::filesystem::create_directory(dir / "out.lzw");
+    ExtractionJob job;
+    EXPECT_FALSE(job.Extract((dir / "packed.exe").c_str(), (dir / "out").c_str(), "secret"));
+    EXPECT_EQ(job.status, WriteFailed);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "out.lzw"));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.lzw", "packed.exe"}));
+}
+
+TEST(NothingLostTest, FolderAsSourceCannotBeRead) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "folder.exe");
+    ExtractionJob job;
+    EXPECT_FALSE(job.Extract((dir / "folder.exe").c_str(), (dir / "out").c_str(), "secret"));
+    EXPECT_EQ(job.status, ReadFailed);
+    char riddle[256] = "untouched";
+    EXPECT_FALSE(job.ReadRiddle((dir / "folder.exe").c_str(), riddle, nullptr));
+    EXPECT_STREQ(riddle, "untouched");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"folder.exe"});
+}
+
+}  // namespace
+}  // namespace sfx
