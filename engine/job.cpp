@@ -62,6 +62,11 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
     char intermediate[WorkPathSize];
     std::memcpy(intermediate, destinationPath, length);
     std::memcpy(intermediate + length, IntermediateSuffix, sizeof IntermediateSuffix);
+    // Writing the intermediate file must not empty the very file being read.
+    if (platform::SameFile(intermediate, sourcePath)) {
+        status = WriteFailed;
+        return false;
+    }
 
     if (!DecryptionPass::Run(*this, sourcePath, intermediate, password)) {
         status = decryptStatus;

@@ -92,6 +92,34 @@ bool IsDirectory(const char* path) {
 #endif
 }
 
+#ifdef _WIN32
+namespace {
+// The volume and file index of an existing file; false when it can't be opened.
+bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return known;
+}
+}  // namespace
+#endif
+
+bool SameFile(const char* first, const char* second) {
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return FileIdentity(first, a) && FileIdentity(second, b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+#else
+    struct stat a, b;
+    return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+#endif
+}
+
 namespace {
 
 // Length of the folder part of a path, separator included ("" for a bare name).

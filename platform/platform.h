@@ -21,6 +21,8 @@ bool ReplaceFile(const char* from, const char* to);
 bool PathExists(const char* path);
 // True when path names a directory.
 bool IsDirectory(const char* path);
+// True when both paths name one existing file (also through a link or another spelling).
+bool SameFile(const char* first, const char* second);
 
 // Creates a new empty file, beside `siblingPath` (in the same folder), whose name clashes
 // with nothing that exists; writes its path into pathOut (capacity bytes). False when no

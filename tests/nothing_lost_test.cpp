@@ -10,12 +10,37 @@
 namespace sfx {
 namespace {
 
+using test::Bytes;
 using test::BytesOf;
 
 test::ContainerSpec Compressed() {
     test::ContainerSpec spec;
     spec.compressed = true;
     return spec;
+}
+
+TEST(NothingLostTest, SourceThatCarriesTheIntermediateName) {
+    // "data.lzw" extracted to "data": the intermediate file would be the source itself, under
+    // its own name or under another one (a hard link).
+    test::TempDir dir;
+    const Bytes plain = test::TextBytes(20000, 1);
+    const Bytes packed = test::MakeContainer(test::Intermediate(plain), Compressed());
+    const std::string source = dir / "data.lzw";
+    test::WriteBytes(source, packed);
+    std::filesystem::create_hard_link(source, dir / "link.lzw");
+
+    ExtractionJob job;
+    for (const char* destination : {"data", "link"}) {
+        EXPECT_FALSE(job.Extract(source.c_str(), (dir / destination).c_str(), "secret"));
+        EXPECT_EQ(job.status, WriteFailed) << destination;
+        EXPECT_EQ(test::ReadBytes(source), packed) << destination;
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"data.lzw", "link.lzw"}));
+
+    // Any other name extracts as usual.
+    ASSERT_TRUE(job.Extract(source.c_str(), (dir / "data.txt").c_str(), "secret"));
+    EXPECT_EQ(test::ReadBytes(dir / "data.txt"), plain);
+    EXPECT_EQ(test::ReadBytes(source), packed);
 }
 
 TEST(NothingLostTest, FolderAtTheIntermediatePath) {
