@@ -84,13 +84,13 @@ int UnsfxInChild(const std::string& source, const std::string& destination, cons
     return ExitCodeOf(child);
 }
 
-// True when permission bits keep an unprivileged child out of `folder`.
-bool PermissionsHold(const std::string& folder) {
+// True when permission bits keep an unprivileged child from `access` (R_OK, W_OK) on `path`.
+bool PermissionsHold(const std::string& path, int access) {
     const pid_t child = fork();
     if (child == 0) {
         Limits limits;
         limits.unprivileged = true;
-        _exit(Restrict(limits) && access(folder.c_str(), W_OK) != 0 ? 0 : 1);
+        _exit(Restrict(limits) && ::access(path.c_str(), access) != 0 ? 0 : 1);
     }
     return ExitCodeOf(child) == 0;
 }
@@ -163,7 +163,7 @@ TEST_F(FaultTest, FolderNotWritable) {
     std::filesystem::permissions(
         locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
                     std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
-    if (!PermissionsHold(locked))
+    if (!PermissionsHold(locked, W_OK))
         GTEST_SKIP() << "permission bits do not stop writes here";
     Limits unprivileged;
     unprivileged.unprivileged = true;
@@ -180,7 +180,7 @@ TEST_F(FaultTest, FolderNotWritable) {
 
 TEST_F(FaultTest, UnreadableSource) {
     std::filesystem::permissions(Source(true), std::filesystem::perms::none);
-    if (!PermissionsHold(Source(true)))
+    if (!PermissionsHold(Source(true), R_OK))
         GTEST_SKIP() << "permission bits do not stop reads here";
     Limits unprivileged;
     unprivileged.unprivileged = true;
