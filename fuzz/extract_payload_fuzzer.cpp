@@ -2,11 +2,9 @@
 // input reaches the decryption pass with a matching sum and, when compressed, the decoder.
 // The first byte chooses: bit 0 compressed, bit 1 password-protected. The extracted file must
 // be the payload itself, or what the reference decoder makes of the intermediate stream.
-#include "engine/job.h"
 #include "fuzz/extract_check.h"
 #include "fuzz/fuzz_support.h"
 
-using namespace sfx;
 using namespace sfx::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

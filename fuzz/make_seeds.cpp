@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         {"noise", Noise(700, 2), {}},
         {"run", Bytes(4500, 'a'), {}},  // codes up to the longest string
         {"clears", Text(1500, 3), clearing},
-        {"wide", Noise(9000, 4), {}},  // reaches 14-bit codes
+        {"wide", Noise(9000, 4), {}},   // reaches 14-bit codes
         {"full", Noise(17000, 5), {}},  // fills the dictionary and clears
     };
     bool ok = true;
