@@ -112,6 +112,11 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
     char intermediate[WorkPathSize];
     std::memcpy(intermediate, destinationPath, length);
     std::memcpy(intermediate + length, IntermediateSuffix, sizeof IntermediateSuffix);
+    // Writing the intermediate file must not empty the very file being read.
+    if (platform::SameFile(intermediate, sourcePath)) {
+        status = WriteFailed;
+        return false;
+    }
 
     // Until the run ends the intermediate file goes if the process is interrupted.
     platform::TrackTemporary(intermediate);

@@ -1,5 +1,6 @@
 #include "platform/platform.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -20,7 +21,17 @@
 namespace sfx::platform {
 
 std::FILE* OpenFile(const char* path, const char* mode) {
-    return std::fopen(path, mode);
+    std::FILE* file = std::fopen(path, mode);
+#ifndef _WIN32
+    // POSIX opens a folder for reading; Windows does not, and neither do we.
+    struct stat info;
+    if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
+        std::fclose(file);
+        errno = EISDIR;
+        return nullptr;
+    }
+#endif
+    return file;
 }
 
 bool SeekFromEnd(std::FILE* file, std::int64_t distance) {
@@ -47,7 +58,11 @@ std::int64_t FileLength(std::FILE* file) {
 
 bool RemoveFile(const char* path) {
     UntrackTemporary(path);
+#ifdef _WIN32
     return std::remove(path) == 0;
+#else
+    return ::unlink(path) == 0;  // remove() would also take an empty folder
+#endif
 }
 
 bool ReplaceFile(const char* from, const char* to) {
@@ -77,6 +92,34 @@ bool IsDirectory(const char* path) {
 #else
     struct stat info;
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
+#ifdef _WIN32
+namespace {
+// The volume and file index of an existing file; false when it can't be opened.
+bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
+    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool known = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    return known;
+}
+}  // namespace
+#endif
+
+bool SameFile(const char* first, const char* second) {
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return FileIdentity(first, a) && FileIdentity(second, b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+#else
+    struct stat a, b;
+    return stat(first, &a) == 0 && stat(second, &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 #endif
 }
 

@@ -7,13 +7,13 @@
 
 namespace sfx::platform {
 
-// fopen with the platform's large-file support.
+// fopen with the platform's large-file support; a folder does not open.
 std::FILE* OpenFile(const char* path, const char* mode);
 // Seeks to `distance` bytes before the end of the file (64-bit).
 bool SeekFromEnd(std::FILE* file, std::int64_t distance);
 // The length of the file behind an open stream, or -1.
 std::int64_t FileLength(std::FILE* file);
-// Deletes a file; the result tells whether it went.
+// Deletes a file, never a folder; the result tells whether it went.
 bool RemoveFile(const char* path);
 // Moves `from` onto `to`, replacing a file that stands there.
 bool ReplaceFile(const char* from, const char* to);
@@ -21,6 +21,8 @@ bool ReplaceFile(const char* from, const char* to);
 bool PathExists(const char* path);
 // True when path names a directory.
 bool IsDirectory(const char* path);
+// True when both paths name one existing file (also through a link or another spelling).
+bool SameFile(const char* first, const char* second);
 
 // Creates a new empty file, beside `siblingPath` (in the same folder), whose name clashes
 // with nothing that exists; writes its path into pathOut (capacity bytes). False when no

@@ -1,17 +1,11 @@
 #include "engine/job.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 
 #include "lzw/decompression_pass.h"
-#include "platform/platform.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -164,53 +158,6 @@ TEST(ExtractTest, PathLimits) {
     std::string huge(5000, 'h');
     EXPECT_FALSE(job.Extract((dir / "plain.exe").c_str(), huge.c_str(), "secret"));
     EXPECT_EQ(job.status, WriteFailed);
-}
-
-// Runs an extraction in a child whose files may not grow beyond `limit` bytes.
-int ExtractWithFileLimit(const std::string& source, const std::string& destination, rlim_t limit) {
-    pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit rl{limit, limit};
-        setrlimit(RLIMIT_FSIZE, &rl);
-        ExtractionJob job;
-        bool ok = job.Extract(source.c_str(), destination.c_str(), "secret");
-        _exit(ok ? 0 : job.status);
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST(ExtractTest, FullDiskNeverPassesForSuccess) {
-    TempDir dir;
-    Bytes plain = test::TextBytes(2000000, 5);
-    Bytes stream = test::Intermediate(plain);
-    test::WriteBytes(dir / "plain.exe", MakeContainer(plain));
-    test::WriteBytes(dir / "packed.exe", MakeContainer(stream, Compressed()));
-    test::WriteBytes(dir / "out", BytesOf("precious"));
-
-    EXPECT_EQ(ExtractWithFileLimit(dir / "plain.exe", dir / "out", 100000), WriteFailed);
-    // Room for the intermediate file but not for the decoded one.
-    EXPECT_EQ(ExtractWithFileLimit(dir / "packed.exe", dir / "out", stream.size() + 10),
-              DecompressFailed);
-    EXPECT_EQ(ExtractWithFileLimit(dir / "packed.exe", dir / "out", 1000), WriteFailed);
-    EXPECT_EQ(test::ReadBytes(dir / "out"), BytesOf("precious"));
-    for (const auto& name : dir.Entries()) EXPECT_EQ(name.find("~sfx"), std::string::npos);
-}
-
-TEST(ExtractTest, OutOfMemoryInTheDecompressionPass) {
-    TempDir dir;
-    test::WriteBytes(dir / "packed.exe",
-                     MakeContainer(test::Intermediate(BytesOf("abc")), Compressed()));
-    for (int allowed : {0, 1}) {
-        ExtractionJob job;
-        platform::FailAllocationsAfter(allowed);
-        EXPECT_FALSE(job.Extract((dir / "packed.exe").c_str(), (dir / "out").c_str(), "secret"));
-        platform::FailAllocationsAfter(-1);
-        EXPECT_EQ(job.status, OutOfMemory);
-        EXPECT_FALSE(std::filesystem::exists(dir / "out"));
-    }
 }
 
 TEST(DecompressionPassTest, FramingAndOpenFailures) {

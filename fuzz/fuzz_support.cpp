@@ -1,0 +1,206 @@
+#include "fuzz/fuzz_support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cipher/blowfish.h"
+#include "cipher/decryption_pass.h"
+#include "engine/container.h"
+
+namespace sfx::fuzz {
+
+namespace {
+
+std::string scratch;
+
+void RemoveScratch() {
+    for (const auto& name : ScratchEntries()) std::remove((scratch + "/" + name).c_str());
+    rmdir(scratch.c_str());
+}
+
+const std::string& ScratchDir() {
+    if (scratch.empty()) {
+        const char* base = std::getenv("TMPDIR");
+        struct stat info;
+        if (base == nullptr || *base == '\0')
+            base =
+                stat("/dev/shm", &info) == 0 && access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string pattern = std::string(base) + "/sfxfuzz-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr)
+            Broken("can't make a scratch folder");
+        scratch = pattern;
+        std::atexit(RemoveScratch);
+    }
+    return scratch;
+}
+
+}  // namespace
+
+std::string ScratchPath(const char* name) {
+    return ScratchDir() + "/" + name;
+}
+
+std::vector<std::string> ScratchEntries() {
+    std::vector<std::string> names;
+    DIR* dir = opendir(ScratchDir().c_str());
+    if (dir == nullptr)
+        Broken("can't list the scratch folder");
+    while (dirent* entry = readdir(dir)) {
+        if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.emplace_back(entry->d_name);
+    }
+    closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        Broken("can't create a scratch file");
+    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
+    if (std::fclose(file) != 0 || !written)
+        Broken("can't write a scratch file");
+}
+
+Bytes ReadFile(const std::string& path) {
+    Bytes bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return bytes;
+    std::uint8_t chunk[65536];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        bytes.insert(bytes.end(), chunk, chunk + got);
+    std::fclose(file);
+    return bytes;
+}
+
+int OpenDescriptorCount() {
+    int count = 0;
+    DIR* dir = opendir("/proc/self/fd");
+    if (dir == nullptr)
+        return -1;
+    while (readdir(dir) != nullptr) ++count;
+    closedir(dir);
+    return count;
+}
+
+void Broken(const char* what) {
+    std::fprintf(stderr, "broken promise: %s\n", what);
+    std::abort();
+}
+
+Bytes WrapPayload(const std::uint8_t* payload, std::size_t size, bool compressed,
+                  bool passwordProtected) {
+    ContainerHeader header;
+    header.passwordProtected = passwordProtected ? 1 : 0;
+    header.compressed = compressed ? 1 : 0;
+    header.checksum = 0;
+    for (std::size_t i = 0; i < size; ++i) header.checksum += payload[i];
+
+    Bytes file = {'M', 'Z'};
+    std::uint8_t headerBytes[ContainerHeaderSize];
+    header.Encode(headerBytes);
+    file.insert(file.end(), headerBytes, headerBytes + ContainerHeaderSize);
+
+    std::uint8_t key[256];
+    const int keyLength = DecryptionPass::DeriveKey(FuzzPassword, passwordProtected, key);
+    BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
+    const std::size_t whole = size / 8 * 8;
+    for (std::size_t i = 0; i < whole; i += 8) {
+        std::uint32_t half[2] = {};
+        for (int b = 0; b < 8; ++b)
+            half[b / 4] |= static_cast<std::uint32_t>(payload[i + b]) << (8 * (b % 4));
+        BlowfishCipher::EncryptBlock(half[0], half[1]);
+        for (int b = 0; b < 8; ++b)
+            file.push_back(static_cast<std::uint8_t>(half[b / 4] >> (8 * (b % 4))));
+    }
+    file.insert(file.end(), payload + whole, payload + size);
+
+    const auto length = static_cast<std::uint32_t>(ContainerHeaderSize + size);
+    for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+    file.push_back(0);  // no description
+    return file;
+}
+
+bool ReferenceLzwDecode(const std::uint8_t* data, std::size_t size, Bytes& output) {
+    std::vector<std::uint32_t> prefix(16384);
+    std::vector<std::uint8_t> suffix(16384);
+    std::size_t position = 0;
+    std::uint32_t bits = 0;
+    int bitCount = 0;
+    int width = 9;
+    std::uint32_t maxCode = 511;
+    std::uint32_t nextFree = 258;
+    std::uint32_t previous = 0;
+    bool awaitingFirst = true;
+    Bytes text;
+    for (;;) {
+        while (bitCount <= 24) {
+            if (position == size)
+                return false;
+            bits |= static_cast<std::uint32_t>(data[position++]) << (24 - bitCount);
+            bitCount += 8;
+        }
+        const std::uint32_t code = bits >> (32 - width);
+        bits <<= width;
+        bitCount -= width;
+
+        if (code == 257)
+            return true;
+        if (awaitingFirst) {
+            if (code > 255)
+                return false;
+            output.push_back(static_cast<std::uint8_t>(code));
+            previous = code;
+            awaitingFirst = false;
+            continue;
+        }
+        if (code == 256) {
+            awaitingFirst = true;
+            width = 9;
+            maxCode = 511;
+            nextFree = 258;
+            continue;
+        }
+        if (code > nextFree)
+            return false;
+        // The string, last byte first; a code naming the entry it defines is the previous
+        // string followed by that string's first byte.
+        text.clear();
+        for (std::uint32_t c = code == nextFree ? previous : code;; c = prefix[c]) {
+            if (text.size() > 4000)
+                return false;
+            if (c <= 255) {
+                text.push_back(static_cast<std::uint8_t>(c));
+                break;
+            }
+            text.push_back(suffix[c]);
+        }
+        std::reverse(text.begin(), text.end());
+        if (code == nextFree)
+            text.push_back(text[0]);
+        if (text.size() > 4000)
+            return false;
+        output.insert(output.end(), text.begin(), text.end());
+        if (nextFree <= maxCode) {
+            prefix[nextFree] = previous;
+            suffix[nextFree] = text[0];
+            ++nextFree;
+            if (nextFree == maxCode && width < 14) {
+                ++width;
+                maxCode = (1u << width) - 1;
+            }
+        }
+        previous = code;
+    }
+}
+
+}  // namespace sfx::fuzz

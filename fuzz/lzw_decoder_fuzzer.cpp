@@ -1,0 +1,74 @@
+// LzwDecoder::Decode on arbitrary code streams, against the plain reference decoder: the same
+// result and the same bytes, success or failure, and no dictionary entry read that was not
+// defined since the last start or clear.
+#include <cstdlib>
+#include <cstring>
+
+#include "fuzz/fuzz_support.h"
+#include "lzw/lzw_decoder.h"
+
+using namespace sfx;
+using namespace sfx::fuzz;
+
+namespace {
+
+std::int64_t inputLength = 0;
+std::int32_t lastFetch = 0;
+bool ended = false;
+
+void WatchProgress(std::int32_t done, std::int32_t total) {
+    Check(!ended, "nothing follows progress(0, 0)");
+    if (done == 0 && total == 0) {
+        ended = true;
+        return;
+    }
+    Check(total == inputLength, "progress reports the input length");
+    Check(done % 1024 == 0 && done == lastFetch + 1024, "progress every 1024th fetch");
+    lastFetch = done;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string path = ScratchPath("stream");
+    WriteFile(path, data, size);
+    const int descriptors = OpenDescriptorCount();
+
+    // Fresh dictionary arrays of the exact size, filled so that reading an entry that was
+    // never defined leads outside them, where the address sanitizer stops the run.
+    auto* prefix = static_cast<std::uint32_t*>(std::malloc(LzwDictionarySize * 4));
+    auto* suffix = static_cast<std::uint8_t*>(std::malloc(LzwDictionarySize));
+    std::memset(prefix, 0x7F, LzwDictionarySize * 4);
+    std::memset(suffix, 0xA5, LzwDictionarySize);
+
+    std::FILE* input = std::fopen(path.c_str(), "rb");
+    char* decoded = nullptr;
+    std::size_t decodedSize = 0;
+    std::FILE* output = open_memstream(&decoded, &decodedSize);
+    Check(input != nullptr && output != nullptr, "the streams open");
+
+    inputLength = static_cast<std::int64_t>(size);
+    lastFetch = 0;
+    ended = false;
+    LzwDecoder& decoder = TheLzwDecoder();
+    decoder.SetDictionary(prefix, suffix);
+    const bool ok = decoder.Decode(input, output, WatchProgress);
+    decoder.SetDictionary(nullptr, nullptr);
+    Check(ok == (decoder.status() == Ok), "the status matches the result");
+    Check(ok || decoder.status() == DecompressFailed, "a failure is DecompressFailed");
+    Check(ok == ended, "progress(0, 0) comes exactly on success");
+    std::fclose(input);
+    std::fclose(output);
+
+    Bytes expected;
+    const bool expectedOk = ReferenceLzwDecode(data, size, expected);
+    Check(ok == expectedOk, "the result agrees with the reference decoder");
+    Check(decodedSize == expected.size() &&
+              (decodedSize == 0 || std::memcmp(decoded, expected.data(), decodedSize) == 0),
+          "the bytes agree with the reference decoder");
+    std::free(decoded);
+    std::free(prefix);
+    std::free(suffix);
+    Check(OpenDescriptorCount() == descriptors, "no file is left open");
+    return 0;
+}

@@ -1,0 +1,71 @@
+// Extractions that fail must not take away anything that stood there before: not the source,
+// not a folder that happens to carry the intermediate file's name.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "engine/job.h"
+#include "tests/test_support.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+using test::BytesOf;
+
+test::ContainerSpec Compressed() {
+    test::ContainerSpec spec;
+    spec.compressed = true;
+    return spec;
+}
+
+TEST(NothingLostTest, SourceThatCarriesTheIntermediateName) {
+    // "data.lzw" extracted to "data": the intermediate file would be the source itself, under
+    // its own name or under another one (a hard link).
+    test::TempDir dir;
+    const Bytes plain = test::TextBytes(20000, 1);
+    const Bytes packed = test::MakeContainer(test::Intermediate(plain), Compressed());
+    const std::string source = dir / "data.lzw";
+    test::WriteBytes(source, packed);
+    std::filesystem::create_hard_link(source, dir / "link.lzw");
+
+    ExtractionJob job;
+    for (const char* destination : {"data", "link"}) {
+        EXPECT_FALSE(job.Extract(source.c_str(), (dir / destination).c_str(), "secret"));
+        EXPECT_EQ(job.status, WriteFailed) << destination;
+        EXPECT_EQ(test::ReadBytes(source), packed) << destination;
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"data.lzw", "link.lzw"}));
+
+    // Any other name extracts as usual.
+    ASSERT_TRUE(job.Extract(source.c_str(), (dir / "data.txt").c_str(), "secret"));
+    EXPECT_EQ(test::ReadBytes(dir / "data.txt"), plain);
+    EXPECT_EQ(test::ReadBytes(source), packed);
+}
+
+TEST(NothingLostTest, FolderAtTheIntermediatePath) {
+    test::TempDir dir;
+    test::WriteBytes(dir / "packed.exe",
+                     test::MakeContainer(test::Intermediate(BytesOf("abc")), Compressed()));
+    std::filesystem::create_directory(dir / "out.lzw");
+    ExtractionJob job;
+    EXPECT_FALSE(job.Extract((dir / "packed.exe").c_str(), (dir / "out").c_str(), "secret"));
+    EXPECT_EQ(job.status, WriteFailed);
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "out.lzw"));
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out.lzw", "packed.exe"}));
+}
+
+TEST(NothingLostTest, FolderAsSourceCannotBeRead) {
+    test::TempDir dir;
+    std::filesystem::create_directory(dir / "folder.exe");
+    ExtractionJob job;
+    EXPECT_FALSE(job.Extract((dir / "folder.exe").c_str(), (dir / "out").c_str(), "secret"));
+    EXPECT_EQ(job.status, ReadFailed);
+    char riddle[256] = "untouched";
+    EXPECT_FALSE(job.ReadRiddle((dir / "folder.exe").c_str(), riddle, nullptr));
+    EXPECT_STREQ(riddle, "untouched");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"folder.exe"});
+}
+
+}  // namespace
+}  // namespace sfx
