@@ -178,5 +178,9 @@ int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
+    // Before the libraries' own static state goes.
+    botanCipher.reset();
+    EVP_CIPHER_CTX_free(evpContext);
+    gcry_cipher_close(gcryptHandle);
     return 0;
 }
