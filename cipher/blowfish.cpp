@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstring>
+#include <initializer_list>
 
 #include "cipher/blowfish_tables.h"
 
@@ -11,56 +12,46 @@ namespace {
 
 // The one cipher state of the process.
 std::uint32_t P[18];
-// The four S-boxes in one array, S-box 2 first: its index is the second byte of a half,
-// which the compiler takes from a high-byte register and then cannot offset for free.
-alignas(64) std::uint32_t S[4 * 256];
-constexpr int BoxPlace[4] = {256, 512, 0, 768};
-// S0[a] + S1[b] for every pair of the two upper bytes (a << 8 | b) of a half, made at key
-// setup: the bulk decryption takes both look-ups and the addition in one.
-alignas(64) std::uint32_t S01[256 * 256];
+std::uint32_t S0[256];
+std::uint32_t S1[256];
+std::uint32_t S2[256];
+std::uint32_t S3[256];
 
 inline std::uint32_t F(std::uint32_t x) {
-    return ((S[256 + (x >> 24)] + S[512 + ((x >> 16) & 0xFF)]) ^ S[(x >> 8) & 0xFF]) +
-           S[768 + (x & 0xFF)];
+    return ((S0[x >> 24] + S1[(x >> 16) & 0xFF]) ^ S2[(x >> 8) & 0xFF]) + S3[x & 0xFF];
 }
-
-inline std::uint32_t PairedF(std::uint32_t x) {
-    return (S01[x >> 16] ^ S[(x >> 8) & 0xFF]) + S[768 + (x & 0xFF)];
-}
-
-using RoundFunction = std::uint32_t (*)(std::uint32_t);
 
 // One round on N independent blocks: a ^= F(b) ^ subkey.
-template <RoundFunction Fn, int N>
+template <int N>
 inline void Round(std::uint32_t (&a)[N], const std::uint32_t (&b)[N], std::uint32_t subkey) {
-#pragma GCC unroll 8
-    for (int k = 0; k < N; ++k) a[k] ^= Fn(b[k]) ^ subkey;
+#pragma GCC unroll 4
+    for (int k = 0; k < N; ++k) a[k] ^= F(b[k]) ^ subkey;
 }
 
 // The 16 rounds on N blocks at once, with the halves alternating instead of being exchanged.
 // Decryption is encryption with the P-array taken from the end.
-template <bool Decrypt, RoundFunction Fn, int N>
+template <bool Decrypt, int N>
 inline void Crypt(std::uint32_t (&l)[N], std::uint32_t (&r)[N]) {
     constexpr auto K = [](int i) { return Decrypt ? 17 - i : i; };
-#pragma GCC unroll 8
+#pragma GCC unroll 4
     for (int k = 0; k < N; ++k) l[k] ^= P[K(0)];
-    Round<Fn>(r, l, P[K(1)]);
-    Round<Fn>(l, r, P[K(2)]);
-    Round<Fn>(r, l, P[K(3)]);
-    Round<Fn>(l, r, P[K(4)]);
-    Round<Fn>(r, l, P[K(5)]);
-    Round<Fn>(l, r, P[K(6)]);
-    Round<Fn>(r, l, P[K(7)]);
-    Round<Fn>(l, r, P[K(8)]);
-    Round<Fn>(r, l, P[K(9)]);
-    Round<Fn>(l, r, P[K(10)]);
-    Round<Fn>(r, l, P[K(11)]);
-    Round<Fn>(l, r, P[K(12)]);
-    Round<Fn>(r, l, P[K(13)]);
-    Round<Fn>(l, r, P[K(14)]);
-    Round<Fn>(r, l, P[K(15)]);
-    Round<Fn>(l, r, P[K(16)]);
-#pragma GCC unroll 8
+    Round(r, l, P[K(1)]);
+    Round(l, r, P[K(2)]);
+    Round(r, l, P[K(3)]);
+    Round(l, r, P[K(4)]);
+    Round(r, l, P[K(5)]);
+    Round(l, r, P[K(6)]);
+    Round(r, l, P[K(7)]);
+    Round(l, r, P[K(8)]);
+    Round(r, l, P[K(9)]);
+    Round(l, r, P[K(10)]);
+    Round(r, l, P[K(11)]);
+    Round(l, r, P[K(12)]);
+    Round(r, l, P[K(13)]);
+    Round(l, r, P[K(14)]);
+    Round(r, l, P[K(15)]);
+    Round(l, r, P[K(16)]);
+#pragma GCC unroll 4
     for (int k = 0; k < N; ++k) {
         const std::uint32_t left = r[k] ^ P[K(17)];
         r[k] = l[k];
@@ -89,7 +80,7 @@ inline void DecryptStoredBlocks(std::uint8_t* data) {
         l[k] = Load(data + 8 * k);
         r[k] = Load(data + 8 * k + 4);
     }
-    Crypt<true, PairedF>(l, r);
+    Crypt<true>(l, r);
     for (int k = 0; k < N; ++k) {
         Store(data + 8 * k, l[k]);
         Store(data + 8 * k + 4, r[k]);
@@ -100,9 +91,10 @@ inline void DecryptStoredBlocks(std::uint8_t* data) {
 
 void BlowfishCipher::SetKey(const std::uint8_t* key, std::int16_t length) {
     std::memcpy(P, BlowfishInitialP, sizeof P);
-    for (int box = 0; box < 4; ++box) {
-        std::memcpy(S + BoxPlace[box], BlowfishInitialS[box], sizeof BlowfishInitialS[box]);
-    }
+    std::memcpy(S0, BlowfishInitialS[0], sizeof S0);
+    std::memcpy(S1, BlowfishInitialS[1], sizeof S1);
+    std::memcpy(S2, BlowfishInitialS[2], sizeof S2);
+    std::memcpy(S3, BlowfishInitialS[3], sizeof S3);
 
     // The key is used cyclically, most significant byte first; the sums are 32-bit.
     const std::int32_t n = length;
@@ -120,26 +112,19 @@ void BlowfishCipher::SetKey(const std::uint8_t* key, std::int16_t length) {
         P[i] = l;
         P[i + 1] = r;
     }
-    for (int box = 0; box < 4; ++box) {
-        std::uint32_t* entries = S + BoxPlace[box];
+    for (std::uint32_t* box : {S0, S1, S2, S3}) {
         for (int i = 0; i < 256; i += 2) {
             EncryptBlock(l, r);
-            entries[i] = l;
-            entries[i + 1] = r;
+            box[i] = l;
+            box[i + 1] = r;
         }
-    }
-
-    const std::uint32_t* s0 = S + BoxPlace[0];
-    const std::uint32_t* s1 = S + BoxPlace[1];
-    for (int a = 0; a < 256; ++a) {
-        for (int b = 0; b < 256; ++b) S01[a << 8 | b] = s0[a] + s1[b];
     }
 }
 
 void BlowfishCipher::EncryptBlock(std::uint32_t& left, std::uint32_t& right) {
     std::uint32_t l[1] = {left};
     std::uint32_t r[1] = {right};
-    Crypt<false, F>(l, r);
+    Crypt<false>(l, r);
     left = l[0];
     right = r[0];
 }
@@ -147,15 +132,14 @@ void BlowfishCipher::EncryptBlock(std::uint32_t& left, std::uint32_t& right) {
 void BlowfishCipher::DecryptBlock(std::uint32_t& left, std::uint32_t& right) {
     std::uint32_t l[1] = {left};
     std::uint32_t r[1] = {right};
-    Crypt<true, F>(l, r);
+    Crypt<true>(l, r);
     left = l[0];
     right = r[0];
 }
 
 void BlowfishCipher::DecryptBlocksLE(std::uint8_t* data, std::size_t blockCount) {
-    // Eight blocks at a time keep enough independent look-ups in flight to hide the
-    // latency of the paired table, which lives in the second-level cache.
-    for (; blockCount >= 8; blockCount -= 8, data += 64) DecryptStoredBlocks<8>(data);
+    // Four blocks at a time keep the independent table look-ups in flight together.
+    for (; blockCount >= 4; blockCount -= 4, data += 32) DecryptStoredBlocks<4>(data);
     for (; blockCount > 0; --blockCount, data += 8) DecryptStoredBlocks<1>(data);
 }
 

@@ -197,8 +197,8 @@ TEST(BlowfishStoredBlocks, BulkDecryptionMatchesSingleBlocks) {
 }
 
 TEST(BlowfishStoredBlocks, BulkDecryptionFollowsEveryNewKey) {
-    // The bulk path keeps tables of its own derived from the S-boxes; they must be those of
-    // the key in force, also after going back to an earlier key.
+    // The bulk path must use the state of the key in force, also after going back to an
+    // earlier key.
     for (const auto& key : {Pattern(56, 1), Pattern(4, 2), Pattern(56, 1), Pattern(300, 3)}) {
         SetKey(key);
         ExpectBulkMatchesSingleBlocks(40);
