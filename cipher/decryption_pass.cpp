@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cipher/blowfish.h"
+#include "cipher/byte_sum.h"
 #include "engine/container.h"
 #include "platform/platform.h"
 
@@ -17,12 +18,6 @@ constexpr std::int32_t ChunkSize = 13 * ProgressStep;
 static_assert(ProgressStep % 8 == 0 && ChunkSize % 8 == 0);
 
 constexpr char FixedKey[] = "quib";
-
-std::uint64_t ByteSum(const std::uint8_t* bytes, std::size_t count) {
-    std::uint64_t sum = 0;
-    for (std::size_t i = 0; i < count; ++i) sum += bytes[i];
-    return sum;
-}
 
 // The output is either a file the pass opens and closes itself (outputPath) or a stream the
 // caller owns (borrowed), which is flushed but left open.
@@ -98,6 +93,8 @@ bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const ch
         output.stream = platform::OpenFile(output.path, "wb");
         if (output.stream == nullptr)
             return Fail(job, WriteFailed, source, output);
+        // Whole chunks go out: a stream buffer would only add a copy.
+        std::setvbuf(output.stream, nullptr, _IONBF, 0);
     }
     std::FILE* const out = output.stream;
 

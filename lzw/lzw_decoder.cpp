@@ -8,171 +8,267 @@
 namespace sfx {
 
 // State invariants between codes:
-//   - bitBuffer_ holds bitCount_ unread bits, left-aligned (the next bit is bit 31);
+//   - bitPos is the stream position of the next code; fetched counts the fetches of a
+//     byte-by-byte reader up to the last code read;
 //   - entries 258 .. nextFree-1 are exactly those defined since the start or the last
 //     clear, and every entry's prefix code is below the entry itself, so following
 //     prefixes always ends at a literal;
-//   - width_ bits are read for the next code, maxCode_ == 2^width_ - 1.
+//   - for every such entry, seen_ names a place in the decoded stream that holds its string;
+//   - width bits are read for the next code, maxCode == 2^width - 1.
+
+namespace {
+
+constexpr int LengthBits = 16;
+constexpr std::uint64_t LengthMask = (1u << LengthBits) - 1;
+
+// Copies a string that lies entirely before its destination, in 16-byte pieces that may
+// run past its end. No piece reads a byte of the string that an earlier piece wrote.
+inline void CopyString(std::uint8_t* to, const std::uint8_t* from, int length) {
+    for (int i = 0; i < length; i += 16) std::memmove(to + i, from + i, 16);
+}
+
+}  // namespace
 
 void LzwDecoder::SetDictionary(std::uint32_t* prefixCodes, std::uint8_t* suffixBytes) {
     prefix_ = prefixCodes;
     suffix_ = suffixBytes;
 }
 
-int LzwDecoder::FetchByte() {
-    if (inPos_ == inEnd_) {
-        inPos_ = 0;
-        inEnd_ = static_cast<int>(std::fread(inBuf_, 1, InputChunk, input_));
-        if (inEnd_ == 0)
-            return -1;
+void LzwDecoder::Refill(std::uint64_t need) {
+    // Only the bytes from the next code on are still needed.
+    const int from = static_cast<int>((bitPos_ >> 3) - inStart_);
+    std::memmove(inBuf_, inBuf_ + from, inEnd_ - from);
+    inStart_ += from;
+    inEnd_ -= from;
+    while (!inputExhausted_ && inStart_ + inEnd_ < need) {
+        const std::size_t got = std::fread(inBuf_ + inEnd_, 1, InputChunk - inEnd_, input_);
+        if (got == 0)
+            inputExhausted_ = true;
+        inEnd_ += static_cast<int>(got);
     }
-    return inBuf_[inPos_++];
 }
 
-std::uint32_t LzwDecoder::ReadCode() {
-    while (bitCount_ <= 24) {
-        if (bytesFetched_ == INT32_MAX) {  // longer than any stream a container can hold
-            status_ = DecompressFailed;
-            return NoCode;
+std::uint32_t LzwDecoder::ReadCodeSlowly() {
+    // The byte-by-byte reader has fetched this many bytes once it holds the code's bits.
+    std::uint64_t need = (bitPos_ + 32) >> 3;
+    bool exhausted = false;
+    if (need > inStart_ + inEnd_) {
+        Refill(need);
+        if (need > inStart_ + inEnd_) {
+            // Its next fetch finds the input exhausted; that fetch counts too.
+            need = inStart_ + inEnd_ + 1;
+            exhausted = true;
         }
-        const int byte = FetchByte();
-        ++bytesFetched_;
-        if (bytesFetched_ % 1024 == 0)
-            progress_(bytesFetched_, inputLength_);
-        if (byte < 0) {
-            status_ = DecompressFailed;
-            return NoCode;
-        }
-        bitBuffer_ |= static_cast<std::uint32_t>(byte) << (24 - bitCount_);
-        bitCount_ += 8;
     }
-    const std::uint32_t code = bitBuffer_ >> (32 - width_);
-    bitBuffer_ <<= width_;
-    bitCount_ -= width_;
-    return code;
+    if (need > INT32_MAX) {  // longer than any stream a container can hold
+        status_ = DecompressFailed;
+        return NoCode;
+    }
+    // A code takes at most 4 fetches, so at most one of them is a 1024th.
+    const auto fetched = static_cast<std::int32_t>(need);
+    const std::int32_t milestone = fetched & ~1023;
+    if (milestone > bytesFetched_)
+        progress_(milestone, inputLength_);
+    bytesFetched_ = fetched;
+    if (exhausted) {
+        status_ = DecompressFailed;
+        return NoCode;
+    }
+    return TakeCode();
 }
 
-int LzwDecoder::ExpandCode(std::uint32_t code, int place) {
+void LzwDecoder::ExpandCode(std::uint32_t code, int length, std::uint8_t* out) const {
+    std::uint8_t* place = out + length - 1;
     while (code > 255) {
-        if (place >= LzwStackSize) {
-            status_ = DecompressFailed;
-            return -1;
-        }
-        stack_[place++] = suffix_[code];
+        *place-- = suffix_[code];
         code = prefix_[code];
     }
-    if (place >= LzwStackSize) {
-        status_ = DecompressFailed;
-        return -1;
-    }
-    stack_[place] = static_cast<std::uint8_t>(code);
-    return place;
+    *place = static_cast<std::uint8_t>(code);
 }
 
 bool LzwDecoder::FlushOutput() {
-    if (outPos_ > 0 && std::fwrite(outBuf_, 1, outPos_, output_) != static_cast<size_t>(outPos_)) {
-        outPos_ = 0;
+    const int count = outPos_ - outFlushed_;
+    outFlushed_ = outPos_;
+    if (count > 0 &&
+        std::fwrite(outBuf_ + outPos_ - count, 1, count, output_) != static_cast<size_t>(count)) {
         status_ = DecompressFailed;
         return false;
     }
-    outPos_ = 0;
     return true;
 }
 
-bool LzwDecoder::Put(const std::uint8_t* bytes, int count) {
-    if (outPos_ + count > OutputChunk && !FlushOutput())
+bool LzwDecoder::MakeRoom() {
+    if (!FlushOutput())
         return false;
-    std::memcpy(outBuf_ + outPos_, bytes, count);
-    outPos_ += count;
+    const int drop = outPos_ - OutputHistory;
+    std::memmove(outBuf_, outBuf_ + drop, OutputHistory);
+    outBase_ += drop;
+    outPos_ = OutputHistory;
+    outFlushed_ = OutputHistory;
     return true;
+}
+
+inline std::uint32_t LzwDecoder::TakeCode() {
+    const std::uint8_t* bytes = inBuf_ + ((bitPos_ >> 3) - inStart_);
+    const std::uint32_t word = std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+                               std::uint32_t{bytes[2]} << 8 | bytes[3];
+    const std::uint32_t code = (word << (bitPos_ & 7)) >> (32 - width_);
+    bitPos_ += width_;
+    return code;
 }
 
 bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback progress) {
+    static_assert(OutputCapacity >= OutputHistory + LzwStackSize + 1);
+    static_assert(OutputHistory >= LzwStackSize);
     status_ = Ok;
     width_ = 9;
-    maxCode_ = 511;
-    bitBuffer_ = 0;
-    bitCount_ = 0;
     bytesFetched_ = 0;
     const std::int64_t length = platform::FileLength(input);
     inputLength_ = length < 0 ? 0 : length > INT32_MAX ? INT32_MAX : static_cast<int>(length);
     input_ = input;
     output_ = output;
     progress_ = progress;
-    inPos_ = inEnd_ = 0;
+    bitPos_ = 0;
+    inStart_ = 0;
+    inEnd_ = 0;
+    inputExhausted_ = false;
+    outBase_ = 0;
     outPos_ = 0;
+    outFlushed_ = 0;
+
+    // The hot state lives in locals while the loop runs and goes back to the members
+    // around the calls that use them.
+    std::uint64_t bitPos = 0;
+    std::int32_t fetched = 0;
+    std::uint64_t inLimit = 0;  // stream offset of the end of the input at hand
+    int width = 9;
+    std::uint32_t maxCode = 511;
+    int outPos = 0;
 
     std::uint32_t nextFree = LzwFirstFreeCode;
     std::uint32_t previous = 0;
-    std::uint8_t firstByte = 0;
+    std::uint64_t previousAt = 0;  // where the previous string starts in the decoded stream
+    int previousLength = 0;
     bool awaitingFirst = true;
 
     for (;;) {
-        const std::uint32_t code = ReadCode();
-        if (status_ != Ok)
-            break;
+        std::uint32_t code;
+        const std::uint64_t need = (bitPos + 32) >> 3;
+        if (need <= inLimit &&
+            static_cast<std::int64_t>(need & ~std::uint64_t{1023}) <= std::int64_t{fetched}) {
+            // Most codes need no new input and pass no 1024th fetch.
+            fetched = static_cast<std::int32_t>(need);
+            const std::uint8_t* bytes = inBuf_ + ((bitPos >> 3) - inStart_);
+            const std::uint32_t word = std::uint32_t{bytes[0]} << 24 |
+                                       std::uint32_t{bytes[1]} << 16 |
+                                       std::uint32_t{bytes[2]} << 8 | bytes[3];
+            code = (word << (bitPos & 7)) >> (32 - width);
+            bitPos += width;
+        } else {
+            bitPos_ = bitPos;
+            bytesFetched_ = fetched;
+            width_ = width;
+            code = ReadCodeSlowly();
+            if (status_ != Ok)
+                break;
+            bitPos = bitPos_;
+            fetched = bytesFetched_;
+            inLimit = inStart_ + inEnd_;
+        }
         if (code == LzwEndCode) {
+            outPos_ = outPos;
             if (!FlushOutput())
                 return false;
             progress_(0, 0);
             return true;
         }
+        if (outPos + LzwStackSize + 1 > OutputCapacity) {
+            outPos_ = outPos;
+            if (!MakeRoom())
+                break;
+            outPos = outPos_;
+        }
+        std::uint8_t* const out = outBuf_ + outPos;
+        const std::uint64_t at = outBase_ + outPos;
+
         if (awaitingFirst) {
             // Only a literal may follow the start or a clear.
             if (code > 255) {
                 status_ = DecompressFailed;
                 break;
             }
-            firstByte = static_cast<std::uint8_t>(code);
-            if (!Put(&firstByte, 1))
-                break;
+            *out = static_cast<std::uint8_t>(code);
+            ++outPos;
             previous = code;
+            previousAt = at;
+            previousLength = 1;
             awaitingFirst = false;
             continue;
         }
         if (code == LzwClearCode) {
             awaitingFirst = true;
-            width_ = 9;
-            maxCode_ = 511;
+            width = 9;
+            maxCode = 511;
             nextFree = LzwFirstFreeCode;
             continue;
         }
 
-        int top;
-        if (code < nextFree) {
-            top = ExpandCode(code, 0);
+        int count;
+        if (code < 256) {
+            *out = static_cast<std::uint8_t>(code);
+            count = 1;
+        } else if (code < nextFree) {
+            const std::uint64_t seen = seen_[code];
+            count = static_cast<int>(seen & LengthMask);
+            if (count > LzwStackSize) {
+                status_ = DecompressFailed;  // longer than the decode stack holds
+                break;
+            }
+            const std::uint64_t from = seen >> LengthBits;
+            if (from >= outBase_) {
+                CopyString(out, outBuf_ + (from - outBase_), count);
+            } else {
+                ExpandCode(code, count, out);  // decoded too long ago to be at hand
+            }
+            seen_[code] = at << LengthBits | static_cast<std::uint64_t>(count);
         } else if (code == nextFree) {
             // The code names the entry it defines: previous string plus its first byte.
-            stack_[0] = firstByte;
-            top = ExpandCode(previous, 1);
+            // The previous string ends right here, so it is always at hand.
+            count = previousLength + 1;
+            if (count > LzwStackSize) {
+                status_ = DecompressFailed;
+                break;
+            }
+            CopyString(out, outBuf_ + (previousAt - outBase_), previousLength);
+            out[previousLength] = out[0];
         } else {
             status_ = DecompressFailed;  // names an entry not defined yet
             break;
         }
-        if (top < 0)
-            break;
-        firstByte = stack_[top];
-        const int count = top + 1;
-        if (outPos_ + count > OutputChunk && !FlushOutput())
-            break;
-        for (int i = top; i >= 0; --i) outBuf_[outPos_++] = stack_[i];
+        outPos += count;
 
-        if (nextFree <= maxCode_) {
+        if (nextFree <= maxCode) {
+            // The new entry's string is the previous string and this string's first byte,
+            // which is where the previous string was decoded.
             prefix_[nextFree] = previous;
-            suffix_[nextFree] = firstByte;
+            suffix_[nextFree] = out[0];
+            seen_[nextFree] =
+                previousAt << LengthBits | static_cast<std::uint64_t>(previousLength + 1);
             ++nextFree;
-            if (nextFree == maxCode_ && width_ < LzwMaxWidth) {
-                ++width_;
-                maxCode_ = (1u << width_) - 1;
+            if (nextFree == maxCode && width < LzwMaxWidth) {
+                ++width;
+                maxCode = (1u << width) - 1;
             }
         }
         previous = code;
+        previousAt = at;
+        previousLength = count;
     }
 
     // Failure: what was decoded so far still goes to the output.
-    const ExtractStatus failure = DecompressFailed;
+    outPos_ = outPos;
     FlushOutput();
-    status_ = failure;
+    status_ = DecompressFailed;
     return false;
 }
 

@@ -33,27 +33,35 @@ class LzwDecoder {
 
     ExtractStatus status() const { return status_; }
 
+    // Sizes of the working buffers, for tests that cross their boundaries.
+    static constexpr int InputChunk = 64 * 1024;
+    static constexpr int OutputCapacity = 256 * 1024;
+    static constexpr int OutputHistory = 64 * 1024;
+
   private:
     static constexpr std::uint32_t NoCode = 0xFFFFFFFFu;
-    static constexpr int InputChunk = 64 * 1024;
-    static constexpr int OutputChunk = 64 * 1024;
+    // Every string copy may write this many bytes past its end.
+    static constexpr int CopyOverrun = 16;
 
-    // Takes the next code; NoCode (with the status set) when the input is exhausted.
-    std::uint32_t ReadCode();
-    // Expands `code` upwards from stack[place]; returns the place of its first byte, or -1
-    // (with the status set) when the string does not fit the stack.
-    int ExpandCode(std::uint32_t code, int place);
-    int FetchByte();
-    bool Put(const std::uint8_t* bytes, int count);
+    // Takes the next code when it needs new input or a progress report; NoCode (with the
+    // status set) when the input is exhausted. Decode reads the other codes itself.
+    std::uint32_t ReadCodeSlowly();
+    // The code at bitPos_, whose bytes are at hand.
+    std::uint32_t TakeCode();
+    // Reads more of the input so that its first `need` bytes are at hand, if there are so
+    // many.
+    void Refill(std::uint64_t need);
+    // Writes the `length` bytes of `code`'s string to out[0..length-1] by following the
+    // prefix codes, last byte first.
+    void ExpandCode(std::uint32_t code, int length, std::uint8_t* out) const;
+    // Makes room for the longest string in the output buffer, keeping OutputHistory bytes.
+    bool MakeRoom();
     bool FlushOutput();
 
     ExtractStatus status_ = Ok;
     std::int32_t inputLength_ = 0;
     std::int32_t bytesFetched_ = 0;
     int width_ = 9;
-    std::uint32_t maxCode_ = 511;
-    std::uint32_t bitBuffer_ = 0;
-    int bitCount_ = 0;
 
     std::uint32_t* prefix_ = nullptr;
     std::uint8_t* suffix_ = nullptr;
@@ -61,12 +69,26 @@ class LzwDecoder {
     std::FILE* output_ = nullptr;
     ProgressCallback progress_ = NoProgress;
 
-    int inPos_ = 0;
-    int inEnd_ = 0;
+    // The code reader works on bit positions in the stream. The byte fetches of a reader
+    // that fills a 32-bit buffer byte by byte while it holds 24 bits or less follow from
+    // them: before the code at bit b, it has fetched (b + 32) / 8 bytes.
+    std::uint64_t bitPos_ = 0;   // stream position of the next code, in bits
+    std::uint64_t inStart_ = 0;  // stream offset of inBuf_[0]
+    int inEnd_ = 0;              // bytes held in inBuf_
+    bool inputExhausted_ = false;
+    std::uint8_t inBuf_[InputChunk + 8];
+
+    // Decoded bytes. outBase_ is the stream offset of outBuf_[0]; bytes below outFlushed_
+    // have been written to the output stream. After a flush, the last OutputHistory bytes
+    // stay in front so that recent strings can be copied from where they were decoded.
+    std::uint64_t outBase_ = 0;
     int outPos_ = 0;
-    std::uint8_t stack_[LzwStackSize];
-    std::uint8_t inBuf_[InputChunk];
-    std::uint8_t outBuf_[OutputChunk];
+    int outFlushed_ = 0;
+    std::uint8_t outBuf_[OutputCapacity + CopyOverrun];
+
+    // For every entry, where its string last appeared in the output (stream offset, the
+    // upper 48 bits) and its length (the lower 16 bits).
+    std::uint64_t seen_[LzwDictionarySize];
 };
 
 // The one decoder of the process.

@@ -169,27 +169,39 @@ TEST(BlowfishStoredBlocks, StoredBlockIsLittleEndianHalves) {
     EXPECT_EQ(std::memcmp(block, zero, 8), 0);
 }
 
+// Decrypts `count` stored blocks (plus two guard blocks that must stay untouched) in bulk
+// and block by block, under the key in force.
+void ExpectBulkMatchesSingleBlocks(std::size_t count) {
+    SCOPED_TRACE(count);
+    std::vector<std::uint8_t> data = Pattern(8 * (count + 2), static_cast<unsigned>(count));
+    std::vector<std::uint8_t> expected = data;
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint8_t* bytes = expected.data() + 8 * i;
+        std::uint32_t l = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
+        std::uint32_t r = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | std::uint32_t{bytes[7]} << 24;
+        BlowfishCipher::DecryptBlock(l, r);
+        for (int k = 0; k < 4; ++k) {
+            bytes[k] = static_cast<std::uint8_t>(l >> 8 * k);
+            bytes[4 + k] = static_cast<std::uint8_t>(r >> 8 * k);
+        }
+    }
+    BlowfishCipher::DecryptBlocksLE(data.data(), count);
+    EXPECT_EQ(data, expected);
+}
+
 TEST(BlowfishStoredBlocks, BulkDecryptionMatchesSingleBlocks) {
     SetKey(Pattern(56, 9));
-    for (std::size_t count : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 1001}) {
-        SCOPED_TRACE(count);
-        // Two guard blocks after the data must stay untouched.
-        std::vector<std::uint8_t> data = Pattern(8 * (count + 2), static_cast<unsigned>(count));
-        std::vector<std::uint8_t> expected = data;
-        for (std::size_t i = 0; i < count; ++i) {
-            std::uint8_t* bytes = expected.data() + 8 * i;
-            std::uint32_t l =
-                bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
-            std::uint32_t r =
-                bytes[4] | bytes[5] << 8 | bytes[6] << 16 | std::uint32_t{bytes[7]} << 24;
-            BlowfishCipher::DecryptBlock(l, r);
-            for (int k = 0; k < 4; ++k) {
-                bytes[k] = static_cast<std::uint8_t>(l >> 8 * k);
-                bytes[4 + k] = static_cast<std::uint8_t>(r >> 8 * k);
-            }
-        }
-        BlowfishCipher::DecryptBlocksLE(data.data(), count);
-        EXPECT_EQ(data, expected);
+    for (std::size_t count : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 1001}) {
+        ExpectBulkMatchesSingleBlocks(count);
+    }
+}
+
+TEST(BlowfishStoredBlocks, BulkDecryptionFollowsEveryNewKey) {
+    // The bulk path must use the state of the key in force, also after going back to an
+    // earlier key.
+    for (const auto& key : {Pattern(56, 1), Pattern(4, 2), Pattern(56, 1), Pattern(300, 3)}) {
+        SetKey(key);
+        ExpectBulkMatchesSingleBlocks(40);
     }
 }
 

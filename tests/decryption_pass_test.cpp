@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cipher/blowfish.h"
+#include "cipher/byte_sum.h"
 #include "engine/container.h"
 #include "tests/test_support.h"
 
@@ -227,6 +228,23 @@ TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), WriteFailed) << limit;
+    }
+}
+
+TEST(ByteSumTest, BothWaysGiveTheExactSum) {
+    // Lengths around the 8- and 16-byte pieces and the 128-word folding of the portable
+    // way, at every start offset within a word; all bytes 255 push every lane to its limit.
+    Bytes random = test::RandomBytes(5000, 31);
+    Bytes full(5000, 0xFF);
+    for (const Bytes* bytes : {&random, &full}) {
+        for (std::size_t offset = 0; offset < 8; ++offset) {
+            for (std::size_t count : {0, 1, 7, 8, 9, 15, 16, 17, 1023, 1024, 1025, 2048, 4000}) {
+                std::uint64_t expected = 0;
+                for (std::size_t i = 0; i < count; ++i) expected += (*bytes)[offset + i];
+                EXPECT_EQ(ByteSumPortable(bytes->data() + offset, count), expected) << count;
+                EXPECT_EQ(ByteSum(bytes->data() + offset, count), expected) << count;
+            }
+        }
     }
 }
 

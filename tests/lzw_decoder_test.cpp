@@ -8,6 +8,7 @@
 #include <csignal>
 #include <vector>
 
+#include "tests/lzw_reference.h"
 #include "tests/lzw_stream.h"
 #include "tests/test_support.h"
 #include "tools/lzw_encoder.h"
@@ -223,6 +224,83 @@ TEST(LzwDecoderTest, FailedWritesFail) {
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), DecompressFailed);
+}
+
+// Decodes `stream` with the decoder and with the plain reference decoder and expects the
+// same result, the same bytes out and the same progress calls.
+void ExpectSameAsReference(const Bytes& stream, const std::string& what) {
+    SCOPED_TRACE(what);
+    DecodeResult result = Decode(stream);
+    test::ReferenceResult expected =
+        test::ReferenceDecode(stream, static_cast<std::int32_t>(stream.size()));
+    EXPECT_EQ(result.ok, expected.ok);
+    if (!result.ok) {
+        EXPECT_EQ(result.status, DecompressFailed);
+    }
+    EXPECT_EQ(result.output.size(), expected.output.size());
+    EXPECT_TRUE(result.output == expected.output);
+    EXPECT_EQ(calls, expected.progress);
+}
+
+TEST(LzwDecoderTest, AgreesWithAPlainDecoderOnWholeCutAndDamagedStreams) {
+    // Streams long enough to cross the decoder's input and output buffers many times: text
+    // with clears, random bytes into a dictionary that stays full (entries used long after
+    // they were last seen), and long runs (strings near the stack limit).
+    LzwEncoderOptions keep;
+    keep.clearWhenFull = false;
+    const Bytes text = test::TextBytes(700000, 21);
+    const Bytes noise = test::RandomBytes(300000, 22);
+    Bytes runs;
+    for (int i = 0; runs.size() < 900000; ++i) runs.insert(runs.end(), 1000 + i * 37, 'a' + i % 3);
+    const std::vector<std::pair<std::string, Bytes>> streams = {
+        {"text", LzwEncode(text.data(), text.size())},
+        {"noise", LzwEncode(noise.data(), noise.size(), keep)},
+        {"runs", LzwEncode(runs.data(), runs.size())},
+    };
+    for (const auto& [name, stream] : streams) {
+        ExpectSameAsReference(stream, name);
+        const std::size_t size = stream.size();
+        // Cut where the input runs out at a 1024th fetch, at the input buffer's edge and
+        // in the end code's look-ahead.
+        for (std::size_t cut :
+             {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{1023}, std::size_t{1024},
+              std::size_t{65535}, std::size_t{65536}, std::size_t{65537}, size / 3, size - 4,
+              size - 3, size - 2, size - 1}) {
+            ExpectSameAsReference(Bytes(stream.begin(), stream.begin() + cut),
+                                  name + " cut at " + std::to_string(cut));
+        }
+        for (int k = 1; k <= 8; ++k) {
+            Bytes damaged = stream;
+            const std::size_t at = size * k / 9;
+            damaged[at] ^= static_cast<std::uint8_t>(0x5A + k);
+            ExpectSameAsReference(damaged, name + " damaged at " + std::to_string(at));
+        }
+    }
+}
+
+TEST(LzwDecoderTest, EntriesNotSeenForLongAreSpelledFromTheDictionary) {
+    // A run builds entries up to 4000 bytes; 14-bit literals then fill the dictionary and
+    // push those strings far out of recent output; the longest and a short entry follow.
+    CodeStream stream;
+    Bytes expected;
+    stream.Code('a');
+    expected.push_back('a');
+    for (std::uint32_t code = 258; code <= 4256; ++code) {
+        stream.Code(code);
+        expected.insert(expected.end(), code - 256, 'a');
+    }
+    for (int i = 0; i < 400000; ++i) {
+        auto byte = static_cast<std::uint8_t>('0' + i % 10);
+        stream.Code(byte);
+        expected.push_back(byte);
+    }
+    stream.Code(4256).Code(4256).Code(258);
+    expected.insert(expected.end(), 2 * 4000 + 2, 'a');
+    const Bytes bytes = stream.Code(257).Finish();
+    DecodeResult result = Decode(bytes);
+    ASSERT_TRUE(result.ok);
+    EXPECT_TRUE(result.output == expected);
+    ExpectSameAsReference(bytes, "far entries");
 }
 
 }  // namespace
