@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <initializer_list>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -56,24 +57,29 @@ std::int64_t FileLength(std::FILE* file) {
 #endif
 }
 
+// Files stop being tracked only once they are gone or moved: an interrupt in between then
+// deletes nothing that is not ours.
 bool RemoveFile(const char* path) {
-    UntrackTemporary(path);
 #ifdef _WIN32
-    return std::remove(path) == 0;
+    const bool removed = std::remove(path) == 0;
 #else
-    return ::unlink(path) == 0;  // remove() would also take an empty folder
+    const bool removed = ::unlink(path) == 0;  // remove() would also take an empty folder
 #endif
+    UntrackTemporary(path);
+    return removed;
 }
 
 bool ReplaceFile(const char* from, const char* to) {
-    UntrackTemporary(from);
 #ifdef _WIN32
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const bool moved =
+        MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
-    if (IsDirectory(to))
-        return false;  // rename() would replace an empty directory
-    return std::rename(from, to) == 0;
+    // rename() would replace an empty directory
+    const bool moved = !IsDirectory(to) && std::rename(from, to) == 0;
 #endif
+    if (moved)
+        UntrackTemporary(from);
+    return moved;
 }
 
 bool PathExists(const char* path) {
@@ -173,6 +179,26 @@ bool CreateExclusive(const char* path) {
 
 }  // namespace
 
+namespace {
+
+void BlockInterrupts(bool block) {
+#ifdef _WIN32
+    (void)block;  // console events arrive on a thread of their own
+#else
+    static sigset_t saved;
+    if (block) {
+        sigset_t interrupts;
+        sigemptyset(&interrupts);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&interrupts, signal);
+        sigprocmask(SIG_BLOCK, &interrupts, &saved);
+    } else {
+        sigprocmask(SIG_SETMASK, &saved, nullptr);
+    }
+#endif
+}
+
+}  // namespace
+
 bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity) {
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
     constexpr std::size_t nameLength = 14;  // "~sfx" + 6 random + ".tmp"
@@ -189,10 +215,14 @@ bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t cap
             bits /= 36;
         }
         std::memcpy(name + 10, ".tmp", 5);
-        if (CreateExclusive(pathOut)) {
+        // No interrupt may fall between creating the file and tracking it.
+        BlockInterrupts(true);
+        const bool created = CreateExclusive(pathOut);
+        if (created)
             TrackTemporary(pathOut);
+        BlockInterrupts(false);
+        if (created)
             return true;
-        }
         if (PathExists(pathOut))
             continue;  // a clash: try another name
         return false;  // the folder is not writable
