@@ -1,10 +1,12 @@
 #include "engine/job.h"
 
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <cstring>
@@ -166,6 +168,7 @@ TEST(ExtractTest, PathLimits) {
     EXPECT_EQ(job.status, WriteFailed);
 }
 
+#ifndef _WIN32
 // Runs an extraction in a child whose files may not grow beyond `limit` bytes.
 int ExtractWithFileLimit(const std::string& source, const std::string& destination, rlim_t limit) {
     pid_t child = fork();
@@ -198,6 +201,7 @@ TEST(ExtractTest, FullDiskNeverPassesForSuccess) {
     EXPECT_EQ(test::ReadBytes(dir / "out"), BytesOf("precious"));
     for (const auto& name : dir.Entries()) EXPECT_EQ(name.find("~sfx"), std::string::npos);
 }
+#endif
 
 TEST(ExtractTest, OutOfMemoryInTheDecompressionPass) {
     TempDir dir;
