@@ -17,6 +17,14 @@ scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 || true  # creates the prefix on
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 scripts/check-extractor.sh build/windows/bin/extractor.exe
-# On the virtual display Wine first starts its desktop, then the tests run.
-xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-    sh -c 'scripts/wine-run.sh cmd /c exit >/dev/null 2>&1; ctest --preset windows'
+# On the virtual display, Wine's server and desktop are started first and kept up for the
+# whole run by an idle program; then the tests run.
+rm -f build/windows/wine-ready
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
+    scripts/wine-run.sh build/windows/bin/extractor_driver.exe --idle build/windows/wine-ready \
+        </dev/null >/dev/null 2>&1 &
+    for i in $(seq 120); do [ -f build/windows/wine-ready ] && break; sleep 0.5; done
+    status=0
+    ctest --preset windows || status=$?
+    wineserver -k
+    exit $status'

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/status.h"
@@ -472,6 +473,92 @@ TEST(ExtractorTest, EndsWhenTheDialogCannotBeCreated) {
     EXPECT_EQ(run.Dialog(), nullptr);
 }
 
+INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG;
+}
+
+// The resources as built: the dialog template made into a window here, control by control
+// in template (tab) order, the title string and the icons.
+TEST(ExtractorTest, ResourcesAsBuilt) {
+    HMODULE module =
+        LoadLibraryExA(HostPath(SFX_EXTRACTOR).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    char title[100] = {};
+    EXPECT_EQ(LoadStringA(module, IDS_WINDOW_TITLE, title, sizeof title), 28);
+    EXPECT_STREQ(title, "REDI Durederoro VuzuZizevade");
+    for (auto [id, size] : {std::pair{IDI_LARGE, 32}, std::pair{IDI_SMALL, 16}}) {
+        HICON icon =
+            static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, 0, 0, 0));
+        ASSERT_NE(icon, nullptr) << id;
+        ICONINFO info = {};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP mask = {};
+        GetObjectA(info.hbmMask, sizeof mask, &mask);
+        EXPECT_EQ(mask.bmWidth, size) << id;
+        DeleteObject(info.hbmMask);
+        DeleteObject(info.hbmColor);
+        DestroyIcon(icon);
+    }
+
+    HWND dialog =
+        CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_EXTRACT), nullptr, IdleDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(TextOf(dialog), DialogCaption);
+    const LONG style = GetWindowLongA(dialog, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | DS_MODALFRAME),
+              WS_CAPTION | WS_SYSMENU | DS_MODALFRAME);
+    struct Expected {
+        int id;
+        const char* className;
+        const char* text;
+        LONG styles;  // these bits must be set
+    };
+    const Expected controls[] = {
+        {IDC_PASSWORD, "Edit", "", WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL},
+        {IDC_FOLDER, "Edit", "", WS_TABSTOP | ES_AUTOHSCROLL},
+        {IDC_FILENAME, "Edit", "", WS_TABSTOP | ES_AUTOHSCROLL},
+        {IDC_GO, "Button", "GO!", WS_TABSTOP | BS_DEFPUSHBUTTON},
+        {IDOK, "Button", "Cancel", WS_TABSTOP | WS_GROUP},
+        {0xFFFF, "Static", nullptr, SS_ICON},
+        {0xFFFF, "Static", "Enter password:", WS_GROUP},
+        {0xFFFF, "Button", "Password", BS_GROUPBOX | BS_CENTER},
+        {0xFFFF, "Button", "Where to extract?", BS_GROUPBOX | BS_CENTER | BS_NOTIFY},
+        {0xFFFF, "Static", "Folder:", WS_GROUP},
+        {IDC_BROWSE, "Button", "...", 0},
+        {0xFFFF, "Static", "File:", WS_GROUP},
+        {IDC_DESCRIPTION, "Static", nullptr, WS_GROUP},
+        {IDC_RIDDLE, "Button", "Read riddle", WS_TABSTOP | WS_GROUP},
+    };
+    HWND control = GetWindow(dialog, GW_CHILD);
+    for (const auto& expected : controls) {
+        ASSERT_NE(control, nullptr) << expected.id;
+        EXPECT_EQ(GetDlgCtrlID(control) & 0xFFFF, expected.id);
+        EXPECT_EQ(ClassOf(control), expected.className) << expected.id;
+        if (expected.text != nullptr) {
+            EXPECT_EQ(TextOf(control), expected.text) << expected.id;
+        }
+        const LONG styles = GetWindowLongA(control, GWL_STYLE);
+        EXPECT_EQ(styles & expected.styles, expected.styles) << expected.id;
+        EXPECT_TRUE(styles & WS_VISIBLE) << expected.id;
+        control = GetWindow(control, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(control, nullptr);
+    EXPECT_FALSE(GetWindowLongA(GetDlgItem(dialog, IDC_BROWSE), GWL_STYLE) & WS_TABSTOP);
+    // The caption the description keeps when the own file can't be read.
+    const std::string caption = TextOf(GetDlgItem(dialog, IDC_DESCRIPTION));
+    EXPECT_NE(caption.find("Velintra"), std::string::npos) << caption;
+    EXPECT_NE(caption.find("example.org"), std::string::npos) << caption;
+    // Position and size in dialog units.
+    RECT units = {0, 0, 277, 90};
+    MapDialogRect(dialog, &units);
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(client.right, units.right);
+    EXPECT_EQ(client.bottom, units.bottom);
+    DestroyWindow(dialog);
+    FreeLibrary(module);
+}
+
 // The file sfx-pack made from the sample letter (see tests/windows/CMakeLists.txt): typing
 // the password and pressing Enter extracts it.
 TEST(ExtractorTest, SfxPackFileExtractsWithPasswordAndEnter) {
@@ -492,17 +579,17 @@ TEST(ExtractorTest, SfxPackFileExtractsWithPasswordAndEnter) {
 }  // namespace
 }  // namespace sfx
 
-// Besides the tests: `driver --wait-for-dialog` waits until an extractor's dialog is on the
-// screen (for the screenshot script).
+// Besides the tests: `driver --idle READY` keeps Wine's server and desktop up for a whole
+// test run (started before the tests, so that none of Wine's own processes holds on to a
+// test's output), writing the file READY once the desktop is there.
 int main(int argc, char** argv) {
-    if (argc == 2 && std::string(argv[1]) == "--wait-for-dialog") {
-        for (int i = 0; i < 1500; ++i) {
-            HWND dialog = FindWindowA(nullptr, sfx::DialogCaption);
-            if (dialog != nullptr && IsWindowVisible(dialog))
-                return 0;
-            Sleep(20);
-        }
-        return 1;
+    if (argc == 3 && std::string(argv[1]) == "--idle") {
+        HWND window = CreateWindowExA(0, "STATIC", "idle", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
+        if (window == nullptr)
+            return 1;
+        sfx::test::WriteBytes(argv[2], sfx::test::BytesOf("ready"));
+        for (;;) Sleep(60000);
     }
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
