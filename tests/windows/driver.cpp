@@ -3,6 +3,8 @@
 // user would, reads every message box and checks the files and the exit code.
 #include <gtest/gtest.h>
 #include <windows.h>
+// (commctrl.h needs windows.h before it)
+#include <commctrl.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -372,7 +374,16 @@ TEST(ExtractorTest, BrowsingStartsFromTheStoredFolder) {
     run.Click(IDC_BROWSE);
     browser = run.FolderBrowser();
     ASSERT_NE(browser, nullptr);
-    Sleep(300);
+    // The browser may still be filling its tree: wait until the selection has left the root.
+    HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
+    const LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    for (int i = 0; i < 200; ++i) {
+        const LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        if (caret != 0 && caret != root)
+            break;
+        Sleep(50);
+    }
+    Sleep(200);
     PostMessageA(browser, WM_COMMAND, IDOK, 0);
     for (int i = 0; i < 100 && IsWindow(browser); ++i) Sleep(50);
     Sleep(200);
