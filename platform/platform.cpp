@@ -12,6 +12,8 @@
 #include <io.h>
 #include <sys/stat.h>
 #include <windows.h>
+// windows.h names ReplaceFileA so; this layer has an operation of that name.
+#undef ReplaceFile
 #else
 #include <fcntl.h>
 #include <sys/stat.h>

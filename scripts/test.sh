@@ -1,9 +1,10 @@
 #!/bin/sh
-# Runs every test: the native unit and end-to-end tests, then the hardening runs
-# (sanitizers, fuzzing, memcheck; see scripts/test-hardening.sh).
+# Runs every test: the native unit and end-to-end tests, the Windows extractor's tests
+# under Wine, then the hardening runs (sanitizers, fuzzing, memcheck).
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
 ctest --preset native
+scripts/test-windows.sh
 scripts/test-hardening.sh

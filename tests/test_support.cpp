@@ -1,9 +1,14 @@
 #include "tests/test_support.h"
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -20,11 +25,23 @@
 namespace sfx::test {
 
 TempDir::TempDir() {
+#ifdef _WIN32
+    static std::mt19937 random(GetTickCount() ^ (GetCurrentProcessId() << 16));
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const std::filesystem::path candidate = std::filesystem::temp_directory_path() /
+                                                ("sfxtest-" + std::to_string(random() % 1000000));
+        if (CreateDirectoryA(candidate.string().c_str(), nullptr))
+            path_ = candidate;
+    }
+    if (path_.empty())
+        std::abort();
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "sfxtest-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
     if (made == nullptr)
         std::abort();
     path_ = made;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -124,17 +141,58 @@ Bytes MakeContainer(const Bytes& payload, const ContainerSpec& spec) {
 
 int OpenDescriptorCount() {
     int count = 0;
+#ifdef _WIN32
+    // The runtime's descriptors: those that stand for a handle.
+    for (int fd = 0; fd < 2048; ++fd) {
+        if (_get_osfhandle(fd) != -1)
+            ++count;
+    }
+    return count;
+#else
     DIR* dir = opendir("/proc/self/fd");
     if (dir == nullptr)
         return -1;
     while (readdir(dir) != nullptr) ++count;
     closedir(dir);
     return count;
+#endif
 }
 
 std::string BinPath(const std::string& program) {
     return std::string(SFX_BIN_DIR) + "/" + program;
 }
+
+#ifdef _WIN32
+namespace {
+
+// One argument as the runtime's command-line parser reads it back.
+std::string Quoted(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
+        return argument;
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (char c : argument) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted.push_back(c);
+    }
+    quoted.append(2 * backslashes, '\\');
+    return quoted + "\"";
+}
+
+HANDLE OpenInherited(const std::string& path, bool write) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    return CreateFileA(path.c_str(), write ? GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ,
+                       &inherit, write ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
+}
+
+}  // namespace
+#endif
 
 RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     TempDir scratch;
@@ -142,6 +200,30 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     const std::string outPath = scratch / "stdout";
     const std::string errPath = scratch / "stderr";
     WriteBytes(inPath, BytesOf(input));
+    RunResult result;
+#ifdef _WIN32
+    std::string commandLine;
+    for (const auto& a : argv) commandLine += (commandLine.empty() ? "" : " ") + Quoted(a);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = OpenInherited(inPath, false);
+    startup.hStdOutput = OpenInherited(outPath, true);
+    startup.hStdError = OpenInherited(errPath, true);
+    PROCESS_INFORMATION process = {};
+    if (CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &process)) {
+        WaitForSingleObject(process.hProcess, INFINITE);
+        DWORD code = 0;
+        GetExitCodeProcess(process.hProcess, &code);
+        result.exitCode = static_cast<int>(code);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    CloseHandle(startup.hStdInput);
+    CloseHandle(startup.hStdOutput);
+    CloseHandle(startup.hStdError);
+#else
     pid_t child = fork();
     if (child == 0) {
         int in = open(inPath.c_str(), O_RDONLY);
@@ -158,8 +240,8 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     }
     int status = 0;
     waitpid(child, &status, 0);
-    RunResult result;
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+#endif
     auto out = ReadBytes(outPath);
     auto err = ReadBytes(errPath);
     result.out.assign(out.begin(), out.end());

@@ -1,0 +1,27 @@
+#!/bin/sh
+# Installs what building and testing the Windows extractor needs, when it is missing
+# (Debian 12; apt-get as root): the mingw-w64 i686 cross compiler, Wine (32-bit), a virtual
+# X server and the tools for the screenshot.
+set -eu
+
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+need=""
+for pkg in g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth \
+    x11-apps imagemagick googletest cmake make python3; do
+    have_pkg "$pkg" || need="$need $pkg"
+done
+[ -z "$need" ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "setup-windows: missing packages:$need (run as root to install them)" >&2
+    exit 1
+fi
+echo "setup-windows: installing$need"
+export DEBIAN_FRONTEND=noninteractive
+case " $(dpkg --print-foreign-architectures | tr '\n' ' ') " in
+    *" i386 "*) ;;
+    *) dpkg --add-architecture i386 ;;
+esac
+apt-get update -q >/dev/null
+apt-get install -y -q --no-install-recommends $need >/dev/null

@@ -1,0 +1,30 @@
+#!/bin/sh
+# Builds the Windows extractor and its tests (mingw-w64 i686) and runs them under Wine: the
+# engine's unit tests, the start-up logic's tests and the end-to-end tests of the dialog on a
+# virtual X display; then checks the executable itself.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/setup-windows.sh
+# The host's sfx-pack packs one of the end-to-end tests' files.
+[ -x build/native/bin/sfx-pack ] || scripts/build.sh >/dev/null
+
+export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all WINEARCH=win32
+# Nothing of Wine's stays behind after the run.
+stop_wine() { wineserver -k 2>/dev/null || true; }
+trap stop_wine EXIT
+scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 || true  # creates the prefix on first use
+
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+scripts/check-extractor.sh build/windows/bin/extractor.exe
+# On the virtual display, Wine's server and desktop are started first and kept up for the
+# whole run by an idle program; then the tests run.
+rm -f build/windows/wine-ready
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
+    scripts/wine-run.sh build/windows/bin/extractor_driver.exe --idle build/windows/wine-ready \
+        </dev/null >/dev/null 2>&1 &
+    for i in $(seq 120); do [ -f build/windows/wine-ready ] && break; sleep 0.5; done
+    status=0
+    ctest --preset windows || status=$?
+    wineserver -k
+    exit $status'

@@ -1,0 +1,607 @@
+// End-to-end tests of the Windows extractor: each case packs a self-extracting file with the
+// real extractor.exe as its stub, starts it, works its dialog through window messages as a
+// user would, reads every message box and checks the files and the exit code.
+#include <gtest/gtest.h>
+#include <windows.h>
+// (commctrl.h needs windows.h before it)
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/status.h"
+#include "tests/test_support.h"
+#include "tools/container_writer.h"
+#include "ui/resource.h"
+
+namespace sfx {
+namespace {
+
+using test::Bytes;
+using test::TempDir;
+
+constexpr DWORD WaitLimit = 30000;  // ms; only reached when something hangs
+constexpr char DialogCaption[] = "Self-Extracting module";
+constexpr char WrongPasswordText[] =
+    "The passsword you have entered is incorrect. Please enter the correct password";
+constexpr char WriteFailedText[] = "Can't write data. May be disk is full?";
+
+// A path of the build (a POSIX path) as Wine's drive Z: shows it.
+std::string HostPath(const char* path) {
+    std::string windows = std::string("Z:") + path;
+    for (auto& c : windows) {
+        if (c == '/')
+            c = '\\';
+    }
+    return windows;
+}
+
+std::string LongPath(const std::string& path) {
+    char text[MAX_PATH] = {};
+    GetLongPathNameA(path.c_str(), text, MAX_PATH);
+    return text;
+}
+
+struct Packed {
+    bool compressed = false;
+    std::string password = "right one";
+    std::string riddle = "What opens?";
+    std::string description = "Quarterly figures";
+    bool protectedByPassword = true;
+};
+
+// Packs `content` behind the extractor into dir\name, as sfx-pack does.
+std::string Pack(const TempDir& dir, const std::string& name, const Bytes& content,
+                 const Packed& how = {}) {
+    test::WriteBytes(dir / "input.tmp", content);
+    PackOptions options;
+    options.password = how.password;
+    options.passwordProtected = how.protectedByPassword;
+    options.compressed = how.compressed;
+    options.riddle = how.riddle;
+    options.description = how.description;
+    std::string error;
+    const std::string out = dir / name;
+    EXPECT_TRUE(PackSelfExtractor(HostPath(SFX_EXTRACTOR), dir / "input.tmp", out, options, error))
+        << error;
+    std::filesystem::remove(dir / "input.tmp");
+    return out;
+}
+
+struct MessageBoxSeen {
+    std::string caption;
+    std::string text;
+};
+
+std::string TextOf(HWND window) {
+    char text[1024] = {};
+    SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+bool HasChildOfClass(HWND window, const char* className) {
+    return FindWindowExA(window, nullptr, className, nullptr) != nullptr;
+}
+
+struct WindowSearch {
+    DWORD process;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM data) {
+    auto* search = reinterpret_cast<WindowSearch*>(data);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->process)
+        search->found.push_back(window);
+    return TRUE;
+}
+
+// One run of a packed extractor.
+class Extractor {
+  public:
+    // Starts `path` with `commandLine` (the path, quoted, by default) in `folder`.
+    explicit Extractor(const std::string& path, std::string commandLine = "",
+                       const std::string& folder = "") {
+        if (commandLine.empty())
+            commandLine = "\"" + path + "\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        started_ =
+            CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                           folder.empty() ? nullptr : folder.c_str(), &startup, &process_) != 0;
+    }
+    ~Extractor() {
+        if (!started_)
+            return;
+        if (WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT) {
+            TerminateProcess(process_.hProcess, 99);
+            WaitForSingleObject(process_.hProcess, WaitLimit);
+        }
+        CloseHandle(process_.hThread);
+        CloseHandle(process_.hProcess);
+    }
+    Extractor(const Extractor&) = delete;
+    Extractor& operator=(const Extractor&) = delete;
+
+    bool started() const { return started_; }
+
+    // The process's top-level windows.
+    std::vector<HWND> Windows() const {
+        WindowSearch search{process_.dwProcessId, {}};
+        EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+
+    template <typename Test>
+    HWND WaitForWindow(Test test) const {
+        for (DWORD waited = 0; waited < WaitLimit; waited += 20) {
+            for (HWND window : Windows()) {
+                if (IsWindowVisible(window) && test(window))
+                    return window;
+            }
+            if (WaitForSingleObject(process_.hProcess, 20) != WAIT_TIMEOUT)
+                return nullptr;
+        }
+        return nullptr;
+    }
+
+    // Waits for the dialog; the first call must find it.
+    HWND Dialog() {
+        if (dialog_ == nullptr)
+            dialog_ = WaitForWindow([](HWND w) { return TextOf(w) == DialogCaption; });
+        return dialog_;
+    }
+    bool DialogOpen() const { return dialog_ != nullptr && IsWindow(dialog_); }
+
+    HWND MainWindow() const {
+        for (HWND window : Windows()) {
+            if (ClassOf(window) == "BLOWFISH_durederoro")
+                return window;
+        }
+        return nullptr;
+    }
+
+    HWND Control(int id) { return GetDlgItem(Dialog(), id); }
+    std::string Field(int id) { return TextOf(Control(id)); }
+    void SetField(int id, const std::string& text) {
+        SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    // Posted, since the handler runs modal boxes before it returns.
+    void Click(int id) { PostMessageA(Control(id), BM_CLICK, 0, 0); }
+    void Key(int id, WPARAM key) {
+        PostMessageA(Control(id), WM_KEYDOWN, key, 1);
+        PostMessageA(Control(id), WM_KEYUP, key, 0xC0000001);
+    }
+    void Type(int id, const std::string& text) {
+        for (unsigned char c : text) PostMessageA(Control(id), WM_CHAR, c, 1);
+    }
+
+    // Waits for the next message box, reads it and closes it with its OK button.
+    MessageBoxSeen NextMessageBox() {
+        HWND box = WaitForWindow([&](HWND w) {
+            return w != dialog_ && ClassOf(w) == "#32770" && GetDlgItem(w, 0xFFFF) != nullptr;
+        });
+        if (box == nullptr)
+            return {"(no message box)", ""};
+        MessageBoxSeen seen{TextOf(box), TextOf(GetDlgItem(box, 0xFFFF))};
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        for (DWORD waited = 0; IsWindow(box) && waited < WaitLimit; waited += 20) Sleep(20);
+        return seen;
+    }
+
+    HWND FolderBrowser() {
+        return WaitForWindow([&](HWND w) {
+            return w != dialog_ && ClassOf(w) == "#32770" && HasChildOfClass(w, "SysTreeView32");
+        });
+    }
+
+    // The exit code, once the process has ended by itself (-1 if it does not).
+    int ExitCode() {
+        if (WaitForSingleObject(process_.hProcess, WaitLimit) != WAIT_OBJECT_0)
+            return -1;
+        DWORD code = 0;
+        GetExitCodeProcess(process_.hProcess, &code);
+        return static_cast<int>(code);
+    }
+
+  private:
+    bool started_ = false;
+    PROCESS_INFORMATION process_ = {};
+    HWND dialog_ = nullptr;
+};
+
+void ExpectBox(Extractor& run, const std::string& caption, const std::string& text) {
+    const MessageBoxSeen seen = run.NextMessageBox();
+    EXPECT_EQ(seen.caption, caption);
+    EXPECT_EQ(seen.text, text);
+}
+
+TEST(ExtractorTest, ExtractsIntoTheDefaultDestination) {
+    for (bool compressed : {false, true}) {
+        TempDir dir;
+        const Bytes content = compressed ? test::TextBytes(300000, 1) : test::RandomBytes(70001, 2);
+        Packed how;
+        how.compressed = compressed;
+        const std::string exe = Pack(dir, "Annual Report.v2.exe", content, how);
+
+        Extractor run(exe);
+        ASSERT_TRUE(run.started());
+        ASSERT_NE(run.Dialog(), nullptr);
+        // The folder of the executable in long form and its name without the last extension.
+        EXPECT_EQ(run.Field(IDC_FOLDER), LongPath(dir.path().string()) + "\\");
+        EXPECT_EQ(run.Field(IDC_FILENAME), "Annual Report.v2");
+        EXPECT_EQ(run.Field(IDC_DESCRIPTION), "Quarterly figures");
+        EXPECT_EQ(run.Field(IDC_PASSWORD), "");
+        // The main window exists but is never shown.
+        ASSERT_NE(run.MainWindow(), nullptr);
+        EXPECT_FALSE(IsWindowVisible(run.MainWindow()));
+
+        run.SetField(IDC_PASSWORD, "right one");
+        run.Click(IDC_GO);
+        ExpectBox(run, "Information",
+                  "Your file has been successfully extracted to Annual Report.v2");
+        EXPECT_EQ(run.ExitCode(), 0);
+        EXPECT_EQ(test::ReadBytes(dir / "Annual Report.v2"), content);
+        EXPECT_EQ(dir.Entries(),
+                  (std::vector<std::string>{"Annual Report.v2", "Annual Report.v2.exe"}));
+    }
+}
+
+TEST(ExtractorTest, PasswordMistakesKeepTheDialogOpen) {
+    TempDir dir;
+    const Bytes content = test::TextBytes(20000, 3);
+    Packed how;
+    how.compressed = true;
+    const std::string exe = Pack(dir, "secret.exe", content, how);
+    Extractor run(exe);
+    ASSERT_NE(run.Dialog(), nullptr);
+    run.SetField(IDC_FILENAME, "result.txt");
+
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", "You have not entered a password. Please do so!");
+    EXPECT_TRUE(run.DialogOpen());
+
+    run.SetField(IDC_PASSWORD, "wrong one");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", WrongPasswordText);
+    EXPECT_TRUE(run.DialogOpen());
+    EXPECT_EQ(run.Field(IDC_FILENAME), "result.txt");
+    EXPECT_EQ(run.Field(IDC_FOLDER), LongPath(dir.path().string()) + "\\");
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"secret.exe"});
+
+    run.SetField(IDC_PASSWORD, "right one");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Information", "Your file has been successfully extracted to result.txt");
+    EXPECT_EQ(run.ExitCode(), 0);
+    EXPECT_EQ(test::ReadBytes(dir / "result.txt"), content);
+}
+
+TEST(ExtractorTest, RiddleAndDescription) {
+    TempDir dir;
+    Packed how;
+    const std::string withRiddle = Pack(dir, "with.exe", test::BytesOf("x"), how);
+    how.riddle = "";
+    how.description = "";  // the file's last byte is 0
+    const std::string without = Pack(dir, "without.exe", test::BytesOf("x"), how);
+
+    Extractor first(withRiddle);
+    ASSERT_NE(first.Dialog(), nullptr);
+    first.Click(IDC_RIDDLE);
+    ExpectBox(first, "Riddle for password", "What opens?");
+    EXPECT_TRUE(first.DialogOpen());
+    first.Click(IDOK);
+    EXPECT_EQ(first.ExitCode(), 0);
+
+    Extractor second(without);
+    ASSERT_NE(second.Dialog(), nullptr);
+    EXPECT_EQ(second.Field(IDC_DESCRIPTION), "");
+    second.Click(IDC_RIDDLE);
+    ExpectBox(second, "Riddle for password", "");
+    second.Click(IDOK);
+    EXPECT_EQ(second.ExitCode(), 0);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"with.exe", "without.exe"}));
+}
+
+TEST(ExtractorTest, EveryWayOutEndsWithZeroAndNoFile) {
+    TempDir dir;
+    const std::string exe = Pack(dir, "leave.exe", test::BytesOf("never written"));
+    enum Way { CancelButton, EscapeKey, CloseBox, ExitCommand };
+    for (Way way : {CancelButton, EscapeKey, CloseBox, ExitCommand}) {
+        Extractor run(exe);
+        ASSERT_NE(run.Dialog(), nullptr) << way;
+        run.SetField(IDC_PASSWORD, "right one");
+        switch (way) {
+            case CancelButton:
+                run.Click(IDOK);  // "Cancel" carries the identifier 1
+                break;
+            case EscapeKey:
+                run.Key(IDC_PASSWORD, VK_ESCAPE);
+                break;
+            case CloseBox:
+                PostMessageA(run.Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0);
+                break;
+            case ExitCommand:
+                // Another command changes nothing; 105 destroys the main window.
+                SendMessageA(run.MainWindow(), WM_COMMAND, 104, 0);
+                Sleep(200);
+                EXPECT_TRUE(run.DialogOpen());
+                PostMessageA(run.MainWindow(), WM_COMMAND, IDM_EXIT, 0);
+                break;
+        }
+        EXPECT_EQ(run.ExitCode(), 0) << way;
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"leave.exe"}) << way;
+    }
+}
+
+TEST(ExtractorTest, BrowsingStartsFromTheStoredFolder) {
+    TempDir dir;
+    const std::string exe = Pack(dir, "browse.exe", test::BytesOf("x"));
+    const std::string sub = dir / "Sub Folder";
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    Extractor run(exe);
+    ASSERT_NE(run.Dialog(), nullptr);
+    const std::string start = run.Field(IDC_FOLDER);
+
+    // A typed folder is not read by "..."; a cancel puts the stored one back.
+    run.SetField(IDC_FOLDER, "C:\\typed");
+    run.Click(IDC_BROWSE);
+    HWND browser = run.FolderBrowser();
+    ASSERT_NE(browser, nullptr);
+    bool titled = false;
+    for (HWND child = GetWindow(browser, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        titled = titled || TextOf(child) == "Browse for folder";
+    EXPECT_TRUE(titled);
+    PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+    for (int i = 0; i < 100 && run.Field(IDC_FOLDER) == "C:\\typed"; ++i) Sleep(50);
+    EXPECT_EQ(run.Field(IDC_FOLDER), start);
+
+    // "GO!" stores the folder even with an empty password; the browser then opens on it and
+    // choosing it gives it back with its final "\".
+    run.SetField(IDC_FOLDER, LongPath(sub));
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", "You have not entered a password. Please do so!");
+    run.Click(IDC_BROWSE);
+    browser = run.FolderBrowser();
+    ASSERT_NE(browser, nullptr);
+    // The browser may still be filling its tree: wait until the selection has left the root.
+    HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
+    const LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+    for (int i = 0; i < 200; ++i) {
+        const LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+        if (caret != 0 && caret != root)
+            break;
+        Sleep(50);
+    }
+    Sleep(200);
+    PostMessageA(browser, WM_COMMAND, IDOK, 0);
+    for (int i = 0; i < 100 && IsWindow(browser); ++i) Sleep(50);
+    Sleep(200);
+    EXPECT_EQ(run.Field(IDC_FOLDER), LongPath(sub) + "\\");
+
+    // An empty folder stored by "GO!" and a cancelled browse give a single "\".
+    run.SetField(IDC_FOLDER, "");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", "You have not entered a password. Please do so!");
+    run.Click(IDC_BROWSE);
+    browser = run.FolderBrowser();
+    ASSERT_NE(browser, nullptr);
+    PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+    for (int i = 0; i < 100 && run.Field(IDC_FOLDER) != "\\"; ++i) Sleep(50);
+    EXPECT_EQ(run.Field(IDC_FOLDER), "\\");
+    run.Click(IDOK);
+    EXPECT_EQ(run.ExitCode(), 0);
+}
+
+TEST(ExtractorTest, DestinationsThatWorkAndThatDoNot) {
+    TempDir dir;
+    const Bytes content = test::RandomBytes(1000, 4);
+    const std::string exe = Pack(dir, "dest.exe", content);
+    ASSERT_TRUE(CreateDirectoryA((dir / "out").c_str(), nullptr));
+    Extractor run(exe);
+    ASSERT_NE(run.Dialog(), nullptr);
+    run.SetField(IDC_PASSWORD, "right one");
+
+    // A folder that does not exist is not created.
+    run.SetField(IDC_FOLDER, dir / "missing\\");
+    run.SetField(IDC_FILENAME, "data.bin");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", WriteFailedText);
+    // A destination longer than the texts is refused, not cut to some other path.
+    run.SetField(IDC_FOLDER, dir / "out\\" + std::string(300, 'x'));
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", WriteFailedText);
+    run.SetField(IDC_FOLDER, dir / "out\\");
+    run.SetField(IDC_FILENAME, std::string(250, 'n'));
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", WriteFailedText);
+    // An empty file name makes the folder itself the destination.
+    run.SetField(IDC_FILENAME, "");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", WriteFailedText);
+    EXPECT_TRUE(run.DialogOpen());
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
+
+    // A folder typed without its final "\" still names the folder.
+    run.SetField(IDC_FOLDER, dir / "out");
+    run.SetField(IDC_FILENAME, "data.bin");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Information", "Your file has been successfully extracted to data.bin");
+    EXPECT_EQ(run.ExitCode(), 0);
+    EXPECT_EQ(test::ReadBytes(dir / "out\\data.bin"), content);
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dest.exe", "out"}));
+}
+
+TEST(ExtractorTest, StartedByABareNameWithoutExtension) {
+    TempDir dir;
+    const Bytes content = test::TextBytes(5000, 5);
+    const std::string exe = Pack(dir, "Bare.Name.exe", content);
+    // The first argument is "Bare.Name", which no file answers to.
+    Extractor run(exe, "Bare.Name", dir.path().string());
+    ASSERT_NE(run.Dialog(), nullptr);
+    EXPECT_EQ(run.Field(IDC_DESCRIPTION), "Quarterly figures");
+    EXPECT_EQ(run.Field(IDC_FOLDER), LongPath(dir.path().string()) + "\\");
+    EXPECT_EQ(run.Field(IDC_FILENAME), "Bare.Name");
+    run.SetField(IDC_PASSWORD, "right one");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Information", "Your file has been successfully extracted to Bare.Name");
+    EXPECT_EQ(run.ExitCode(), 0);
+    EXPECT_EQ(test::ReadBytes(dir / "Bare.Name"), content);
+}
+
+TEST(ExtractorTest, EndsWhenTheDialogCannotBeCreated) {
+    TempDir dir;
+    const std::string exe = dir / "nodialog.exe";
+    ASSERT_TRUE(CopyFileA(HostPath(SFX_EXTRACTOR).c_str(), exe.c_str(), FALSE));
+    // The dialog template is replaced by one whose only control has a class that does not
+    // exist, so that the dialog can't be created.
+    std::vector<WORD> dialog = {
+        LOWORD(WS_POPUP), HIWORD(WS_POPUP), 0, 0, 1, 0, 0, 100, 50, 0, 0, 0, 0};
+    const DWORD controlStyle = WS_CHILD | WS_VISIBLE;
+    const WORD control[] = {LOWORD(controlStyle), HIWORD(controlStyle), 0, 0, 0, 0, 10, 10, 42};
+    dialog.insert(dialog.end(), std::begin(control), std::end(control));
+    for (char c : std::string("NoSuchClass")) dialog.push_back(static_cast<WORD>(c));
+    dialog.insert(dialog.end(), {0, 0, 0});
+    HANDLE update = BeginUpdateResourceA(exe.c_str(), FALSE);
+    ASSERT_NE(update, nullptr);
+    ASSERT_TRUE(UpdateResourceA(update, RT_DIALOG, MAKEINTRESOURCEA(IDD_EXTRACT),
+                                MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), dialog.data(),
+                                static_cast<DWORD>(dialog.size() * sizeof(WORD))));
+    ASSERT_TRUE(EndUpdateResourceA(update, FALSE));
+    Extractor run(exe);
+    ASSERT_TRUE(run.started());
+    EXPECT_EQ(run.ExitCode(), 0);
+    EXPECT_EQ(run.Dialog(), nullptr);
+}
+
+INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) {
+    return message == WM_INITDIALOG;
+}
+
+// The resources as built: the dialog template made into a window here, control by control
+// in template (tab) order, the title string and the icons.
+TEST(ExtractorTest, ResourcesAsBuilt) {
+    HMODULE module =
+        LoadLibraryExA(HostPath(SFX_EXTRACTOR).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    char title[100] = {};
+    EXPECT_EQ(LoadStringA(module, IDS_WINDOW_TITLE, title, sizeof title), 28);
+    EXPECT_STREQ(title, "REDI Durederoro VuzuZizevade");
+    for (auto [id, size] : {std::pair{IDI_LARGE, 32}, std::pair{IDI_SMALL, 16}}) {
+        HICON icon =
+            static_cast<HICON>(LoadImageA(module, MAKEINTRESOURCEA(id), IMAGE_ICON, 0, 0, 0));
+        ASSERT_NE(icon, nullptr) << id;
+        ICONINFO info = {};
+        ASSERT_TRUE(GetIconInfo(icon, &info));
+        BITMAP mask = {};
+        GetObjectA(info.hbmMask, sizeof mask, &mask);
+        EXPECT_EQ(mask.bmWidth, size) << id;
+        DeleteObject(info.hbmMask);
+        DeleteObject(info.hbmColor);
+        DestroyIcon(icon);
+    }
+
+    HWND dialog =
+        CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_EXTRACT), nullptr, IdleDialogProc, 0);
+    ASSERT_NE(dialog, nullptr);
+    EXPECT_EQ(TextOf(dialog), DialogCaption);
+    const LONG style = GetWindowLongA(dialog, GWL_STYLE);
+    EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | DS_MODALFRAME),
+              WS_CAPTION | WS_SYSMENU | DS_MODALFRAME);
+    struct Expected {
+        int id;
+        const char* className;
+        const char* text;
+        LONG styles;  // these bits must be set
+    };
+    const Expected controls[] = {
+        {IDC_PASSWORD, "Edit", "", WS_TABSTOP | ES_PASSWORD | ES_AUTOHSCROLL},
+        {IDC_FOLDER, "Edit", "", WS_TABSTOP | ES_AUTOHSCROLL},
+        {IDC_FILENAME, "Edit", "", WS_TABSTOP | ES_AUTOHSCROLL},
+        {IDC_GO, "Button", "GO!", WS_TABSTOP | BS_DEFPUSHBUTTON},
+        {IDOK, "Button", "Cancel", WS_TABSTOP | WS_GROUP},
+        {0xFFFF, "Static", nullptr, SS_ICON},
+        {0xFFFF, "Static", "Enter password:", WS_GROUP},
+        {0xFFFF, "Button", "Password", BS_GROUPBOX | BS_CENTER},
+        {0xFFFF, "Button", "Where to extract?", BS_GROUPBOX | BS_CENTER | BS_NOTIFY},
+        {0xFFFF, "Static", "Folder:", WS_GROUP},
+        {IDC_BROWSE, "Button", "...", 0},
+        {0xFFFF, "Static", "File:", WS_GROUP},
+        {IDC_DESCRIPTION, "Static", nullptr, WS_GROUP},
+        {IDC_RIDDLE, "Button", "Read riddle", WS_TABSTOP | WS_GROUP},
+    };
+    HWND control = GetWindow(dialog, GW_CHILD);
+    for (const auto& expected : controls) {
+        ASSERT_NE(control, nullptr) << expected.id;
+        EXPECT_EQ(GetDlgCtrlID(control) & 0xFFFF, expected.id);
+        EXPECT_EQ(ClassOf(control), expected.className) << expected.id;
+        if (expected.text != nullptr) {
+            EXPECT_EQ(TextOf(control), expected.text) << expected.id;
+        }
+        const LONG styles = GetWindowLongA(control, GWL_STYLE);
+        EXPECT_EQ(styles & expected.styles, expected.styles) << expected.id;
+        EXPECT_TRUE(styles & WS_VISIBLE) << expected.id;
+        control = GetWindow(control, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(control, nullptr);
+    EXPECT_FALSE(GetWindowLongA(GetDlgItem(dialog, IDC_BROWSE), GWL_STYLE) & WS_TABSTOP);
+    // The caption the description keeps when the own file can't be read.
+    const std::string caption = TextOf(GetDlgItem(dialog, IDC_DESCRIPTION));
+    EXPECT_NE(caption.find("Velintra"), std::string::npos) << caption;
+    EXPECT_NE(caption.find("example.org"), std::string::npos) << caption;
+    // Position and size in dialog units.
+    RECT units = {0, 0, 277, 90};
+    MapDialogRect(dialog, &units);
+    RECT client = {};
+    GetClientRect(dialog, &client);
+    EXPECT_EQ(client.right, units.right);
+    EXPECT_EQ(client.bottom, units.bottom);
+    DestroyWindow(dialog);
+    FreeLibrary(module);
+}
+
+// The file sfx-pack made from the sample letter (see tests/windows/CMakeLists.txt): typing
+// the password and pressing Enter extracts it.
+TEST(ExtractorTest, SfxPackFileExtractsWithPasswordAndEnter) {
+    TempDir dir;
+    const std::string exe = dir / "letter.exe";
+    ASSERT_TRUE(CopyFileA(HostPath(SFX_PACKED_LETTER).c_str(), exe.c_str(), FALSE));
+    Extractor run(exe);
+    ASSERT_NE(run.Dialog(), nullptr);
+    EXPECT_EQ(run.Field(IDC_DESCRIPTION), "A letter for you");
+    run.Type(IDC_PASSWORD, "open sesame");
+    run.Key(IDC_PASSWORD, VK_RETURN);
+    ExpectBox(run, "Information", "Your file has been successfully extracted to letter");
+    EXPECT_EQ(run.ExitCode(), 0);
+    EXPECT_EQ(test::ReadBytes(dir / "letter"),
+              test::ReadBytes(HostPath(SFX_SOURCE_DIR "/samples/letter.txt")));
+}
+
+}  // namespace
+}  // namespace sfx
+
+// Besides the tests: `driver --idle READY` keeps Wine's server and desktop up for a whole
+// test run (started before the tests, so that none of Wine's own processes holds on to a
+// test's output), writing the file READY once the desktop is there.
+int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--idle") {
+        HWND window = CreateWindowExA(0, "STATIC", "idle", 0, 0, 0, 1, 1, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
+        if (window == nullptr)
+            return 1;
+        sfx::test::WriteBytes(argv[2], sfx::test::BytesOf("ready"));
+        for (;;) Sleep(60000);
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

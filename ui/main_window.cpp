@@ -1,0 +1,92 @@
+// Entry point, the hidden main window that owns the dialog, and the message loop.
+#include <stdlib.h>
+
+#include "ui/extractor.h"
+#include "ui/message_loop.h"
+#include "ui/resource.h"
+#include "ui/startup.h"
+
+namespace sfx::ui {
+
+char WindowTitle[TitleSize];
+char WindowClassName[TitleSize];
+HINSTANCE Instance;
+HWND MainWindow;
+
+void RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSEXA windowClass;
+    windowClass.cbSize = sizeof windowClass;
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.cbClsExtra = 0;
+    windowClass.cbWndExtra = 0;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_LARGE));
+    windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszMenuName = nullptr;
+    windowClass.lpszClassName = WindowClassName;
+    windowClass.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(IDI_SMALL));
+    RegisterClassExA(&windowClass);
+}
+
+bool CreateMainWindow(HINSTANCE instance, int) {
+    Instance = instance;
+    MainWindow =
+        CreateWindowExA(0, WindowClassName, WindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
+                        CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
+    if (MainWindow == nullptr)
+        return false;
+    DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_EXTRACT), MainWindow, ExtractDialogProc, 0);
+    // The dialog destroys the main window when it ends; when it could not even be created,
+    // nothing did, and the program would wait for a quit message that never comes.
+    if (IsWindow(MainWindow))
+        DestroyWindow(MainWindow);
+    return true;
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_DESTROY:
+            PostQuitMessage(0);
+            return 0;
+        case WM_COMMAND:
+            if (LOWORD(wParam) == IDM_EXIT) {
+                DestroyWindow(window);
+                return 0;
+            }
+            break;
+        default:
+            break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace sfx::ui
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
+    using namespace sfx::ui;
+    LoadStringA(instance, IDS_WINDOW_TITLE, WindowTitle, TitleSize);
+    lstrcpynA(WindowClassName, "BLOWFISH_durederoro", TitleSize);
+    RegisterMainWindowClass(instance);
+
+    char moduleFileName[OwnPathSize];
+    const DWORD length = GetModuleFileNameA(nullptr, moduleFileName, sizeof moduleFileName);
+    if (length == 0 || length >= sizeof moduleFileName)
+        moduleFileName[0] = '\0';
+    SelectOwnPath(__argc > 0 ? __argv[0] : nullptr, moduleFileName);
+    InitDefaultDestination();
+
+    if (!CreateMainWindow(instance, showCommand))
+        return 0;
+
+    MSG message;
+    return RunMessageLoop(
+        message, [](MSG& next) { return static_cast<int>(GetMessageA(&next, nullptr, 0, 0)); },
+        [](MSG& next) {
+            if (!TranslateAcceleratorA(next.hwnd, nullptr, &next)) {
+                TranslateMessage(&next);
+                DispatchMessageA(&next);
+            }
+        });
+}

@@ -1,0 +1,183 @@
+#include "ui/startup.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "platform/lookup.h"
+#include "platform/platform.h"
+
+namespace sfx::ui {
+
+char DestinationFolder[TextSize];
+char DestinationFileName[TextSize];
+
+namespace {
+
+char ownPath[OwnPathSize];
+char moduleFileName[OwnPathSize];
+
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Copies `from` into `out` (capacity bytes) when it fits whole.
+bool CopyWhole(char* out, const char* from, std::size_t capacity) {
+    const std::size_t length = strnlen(from, capacity);
+    if (length >= capacity)
+        return false;
+    std::memcpy(out, from, length + 1);
+    return true;
+}
+
+bool Opens(const char* path) {
+    if (path == nullptr || path[0] == '\0')
+        return false;
+    std::FILE* file = platform::OpenFile(path, "rb");
+    if (file == nullptr)
+        return false;
+    std::fclose(file);
+    return true;
+}
+
+// Length of the part of a path that is never looked up: "X:" of a drive path, the server
+// and share of a network path, nothing for a relative path.
+std::size_t RootLength(const char* path) {
+    if (path[0] != '\0' && path[1] == ':')
+        return 2;
+    if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+        std::size_t i = 2;
+        int separators = 0;
+        for (; path[i] != '\0'; ++i) {
+            if (IsSeparator(path[i]) && ++separators == 2)
+                break;
+        }
+        return i;
+    }
+    return 0;
+}
+
+}  // namespace
+
+const char* OwnPath() {
+    return ownPath;
+}
+
+void SelectOwnPath(const char* argument0, const char* moduleFile) {
+    ownPath[0] = '\0';
+    moduleFileName[0] = '\0';
+    if (moduleFile == nullptr || !CopyWhole(moduleFileName, moduleFile, sizeof moduleFileName))
+        moduleFileName[0] = '\0';
+    if (Opens(argument0) && CopyWhole(ownPath, argument0, sizeof ownPath))
+        return;
+    if (moduleFileName[0] != '\0')
+        std::memcpy(ownPath, moduleFileName, sizeof ownPath);
+    else if (argument0 == nullptr || !CopyWhole(ownPath, argument0, sizeof ownPath))
+        ownPath[0] = '\0';
+}
+
+bool IsAbsolutePath(const char* path) {
+    const bool drive = path[0] != '\0' && path[1] == ':' && IsSeparator(path[2]);
+    return drive || (IsSeparator(path[0]) && IsSeparator(path[1]));
+}
+
+void ExpandLongPath(char* path, char* out) {
+    std::size_t length = strnlen(path, TextSize - 1);
+    path[length] = '\0';
+    if (length > 0 && path[length - 1] == '\\')
+        path[--length] = '\0';
+
+    char remaining[TextSize] = {};
+    char result[TextSize];
+    char name[TextSize];
+    std::memcpy(remaining, path, length + 1);
+    result[0] = '\0';
+    std::size_t resultLength = 0;
+    const std::size_t root = RootLength(remaining);
+    bool fits = true;
+
+    std::size_t remainingLength = length;
+    while (remainingLength > root) {
+        // The last component and where it starts.
+        std::size_t cut = remainingLength;
+        while (cut > root && !IsSeparator(remaining[cut - 1])) --cut;
+
+        platform::FindData entry;
+        std::intptr_t handle = platform::_findfirst(remaining, &entry);
+        const char* stored = remaining + cut;
+        if (handle != -1) {
+            platform::_findclose(handle);
+            entry.name[sizeof entry.name - 1] = '\0';
+            stored = entry.name;
+        }
+        const std::size_t nameLength = strnlen(stored, sizeof entry.name);
+        if (nameLength + 1 + resultLength >= TextSize) {
+            fits = false;
+            break;
+        }
+        std::memcpy(name, stored, nameLength);
+        name[nameLength] = '\\';
+        std::memcpy(name + nameLength + 1, result, resultLength + 1);
+        resultLength += nameLength + 1;
+        std::memcpy(result, name, resultLength + 1);
+
+        // Cut the component and its separator off.
+        remainingLength = cut > root ? cut - 1 : root;
+        remaining[remainingLength] = '\0';
+        if (remainingLength > 0 && remaining[remainingLength - 1] == ':')
+            break;
+    }
+
+    if (fits) {
+        // A relative path keeps no leading separator.
+        const std::size_t joint = remainingLength > 0 ? 1 : 0;
+        if (remainingLength + joint + resultLength < TextSize) {
+            std::memcpy(name, remaining, remainingLength);
+            if (joint != 0)
+                name[remainingLength] = '\\';
+            std::memcpy(name + remainingLength + joint, result, resultLength + 1);
+            std::memcpy(out, name, remainingLength + joint + resultLength + 1);
+            return;
+        }
+    }
+    // The long form does not fit: the path as given.
+    std::memmove(out, path, length + 1);
+    if (length + 1 < TextSize) {
+        out[length] = '\\';
+        out[length + 1] = '\0';
+    }
+}
+
+void InitDefaultDestination() {
+    const char* source = ownPath;
+    if (!IsAbsolutePath(source) && IsAbsolutePath(moduleFileName))
+        source = moduleFileName;
+    DestinationFolder[0] = '\0';
+    DestinationFileName[0] = '\0';
+    if (source[0] == '\0' || !CopyWhole(DestinationFolder, source, sizeof DestinationFolder))
+        return;  // unknown or too long to be taken apart here; the user types a destination
+
+    ExpandLongPath(DestinationFolder, DestinationFolder);
+    std::size_t length = std::strlen(DestinationFolder);
+    if (length > 0 && DestinationFolder[length - 1] == '\\')
+        DestinationFolder[length - 1] = '\0';
+
+    char drive[TextSize];
+    char directory[TextSize];
+    char fileName[TextSize];
+    char extension[TextSize];
+    platform::_splitpath(DestinationFolder, drive, directory, fileName, extension);
+
+    const std::size_t driveLength = strnlen(drive, TextSize - 1);
+    const std::size_t directoryLength = strnlen(directory, TextSize - 1);
+    if (driveLength + directoryLength == 0) {
+        // A bare name: the current folder is the program's.
+        std::memcpy(DestinationFolder, ".\\", 3);
+    } else if (driveLength + directoryLength < TextSize) {
+        std::memcpy(DestinationFolder, drive, driveLength);
+        std::memcpy(DestinationFolder + driveLength, directory, directoryLength);
+        DestinationFolder[driveLength + directoryLength] = '\0';
+    }
+    CopyWhole(DestinationFileName, fileName, sizeof DestinationFileName);
+}
+
+}  // namespace sfx::ui
