@@ -38,7 +38,7 @@ class JobStreamTest : public ::testing::Test {
             oldTmp_ = old;
             hadTmp_ = true;
         }
-        setenv("TMPDIR", temp_.path().c_str(), 1);
+        test::SetEnv("TMPDIR", temp_.path().c_str(), 1);
         plain_ = test::TextBytes(120000, 7);
         WriteSource("plain.exe", MakeContainer(plain_));
         WriteSource("packed.exe", MakeContainer(test::Intermediate(plain_), Compressed()));
@@ -46,9 +46,9 @@ class JobStreamTest : public ::testing::Test {
     }
     void TearDown() override {
         if (hadTmp_)
-            setenv("TMPDIR", oldTmp_.c_str(), 1);
+            test::SetEnv("TMPDIR", oldTmp_.c_str(), 1);
         else
-            unsetenv("TMPDIR");
+            test::UnsetEnv("TMPDIR");
     }
     void WriteSource(const std::string& name, const Bytes& bytes) {
         test::WriteBytes(sources_ / name, bytes);
@@ -116,7 +116,7 @@ TEST_F(JobStreamTest, TestFailuresKeepNothing) {
 }
 
 TEST_F(JobStreamTest, TestFallsBackBesideTheSource) {
-    setenv("TMPDIR", (temp_ / "no such folder").c_str(), 1);
+    test::SetEnv("TMPDIR", (temp_ / "no such folder").c_str(), 1);
     ExtractionJob job;
     EXPECT_TRUE(job.Test(Source("packed.exe").c_str(), "secret"));
     EXPECT_FALSE(job.Test(Source("broken.exe").c_str(), "secret"));

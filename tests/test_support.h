@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -64,5 +65,21 @@ struct RunResult {
 };
 // Runs a program with arguments; `input` goes to its standard input.
 RunResult Run(const std::vector<std::string>& argv, const std::string& input = "");
+
+// setenv and unsetenv, also where the runtime lacks them.
+inline void SetEnv(const char* name, const char* value, int = 1) {
+#ifdef _WIN32
+    _putenv_s(name, value);
+#else
+    setenv(name, value, 1);
+#endif
+}
+inline void UnsetEnv(const char* name) {
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
 
 }  // namespace sfx::test

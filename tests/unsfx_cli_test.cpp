@@ -22,7 +22,7 @@ using test::TempDir;
 // The tests choose the password sources themselves.
 class ClearPasswordVariable : public ::testing::Environment {
   public:
-    void SetUp() override { unsetenv("UNSFX_PASSWORD"); }
+    void SetUp() override { test::UnsetEnv("UNSFX_PASSWORD"); }
 };
 const auto* const clearPasswordVariable =
     ::testing::AddGlobalTestEnvironment(new ClearPasswordVariable);
@@ -171,11 +171,11 @@ TEST(UnsfxExtractTest, PasswordFromTheEnvironment) {
     TempDir dir;
     const Bytes content = test::RandomBytes(3000, 5);
     const std::string packed = Pack(dir, content, {"--password", "from env"});
-    setenv("UNSFX_PASSWORD", "from env", 1);
+    test::SetEnv("UNSFX_PASSWORD", "from env", 1);
     auto fromEnvironment = Unsfx({packed, "-o", dir / "a"});
     // -p comes first.
     auto overridden = Unsfx({packed, "-o", dir / "b", "-p", "other"});
-    unsetenv("UNSFX_PASSWORD");
+    test::UnsetEnv("UNSFX_PASSWORD");
     EXPECT_EQ(fromEnvironment.exitCode, 0) << fromEnvironment.err;
     EXPECT_EQ(test::ReadBytes(dir / "a"), content);
     EXPECT_EQ(overridden.exitCode, WrongPassword);
@@ -283,8 +283,17 @@ TEST(UnsfxExtractTest, ToStandardOutput) {
 // The temporary folder of the programs run, watched for leftovers.
 class UnsfxTestCommandTest : public ::testing::Test {
   protected:
-    void SetUp() override { setenv("TMPDIR", temp_.path().c_str(), 1); }
-    void TearDown() override { unsetenv("TMPDIR"); }
+#ifdef _WIN32
+    static constexpr const char* TempVariable = "TMP";
+#else
+    static constexpr const char* TempVariable = "TMPDIR";
+#endif
+    void SetUp() override {
+        test::SetEnv(TempVariable, temp_.path().string().c_str(), 1);
+    }
+    void TearDown() override {
+        test::UnsetEnv(TempVariable);
+    }
     TempDir temp_;
     TempDir dir_;
 };
@@ -427,6 +436,9 @@ TEST(UnsfxInfoTest, HostileTextsAreEscapedAndJsonReadsBack) {
 
         auto human = Unsfx({"info", dir / "x.exe"});
         EXPECT_EQ(human.exitCode, 0) << human.err;
+#ifdef _WIN32
+        std::erase(human.out, '\r');  // the platform's own line ends
+#endif
         for (char ch : human.out) {
             const auto byte = static_cast<unsigned char>(ch);
             EXPECT_TRUE(ch == '\n' || (byte >= 0x20 && byte < 0x7f)) << int(byte);

@@ -374,13 +374,16 @@ TEST(ExtractorTest, BrowsingStartsFromTheStoredFolder) {
     run.Click(IDC_BROWSE);
     browser = run.FolderBrowser();
     ASSERT_NE(browser, nullptr);
-    // The browser may still be filling its tree: wait until the selection has left the root.
+    // The browser may still be filling its tree and walks down to the selection one level at
+    // a time: wait until the selection has left the root and stayed put for a while.
     HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
     const LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-    for (int i = 0; i < 200; ++i) {
+    LRESULT last = 0;
+    int steady = 0;
+    for (int i = 0; i < 600 && steady < 20; ++i) {
         const LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-        if (caret != 0 && caret != root)
-            break;
+        steady = caret != 0 && caret != root && caret == last ? steady + 1 : 0;
+        last = caret;
         Sleep(50);
     }
     Sleep(200);
