@@ -5,7 +5,6 @@
 #include "cipher/decryption_pass.h"
 #include "engine/container.h"
 #include "lzw/decompression_pass.h"
-#include "lzw/lzw_decoder.h"
 #include "platform/platform.h"
 
 namespace sfx {
@@ -14,7 +13,6 @@ namespace {
 
 constexpr std::size_t WorkPathSize = 512;
 constexpr char IntermediateSuffix[] = ".lzw";
-constexpr std::uint8_t IntermediateMagic[4] = {'l', 'z', 'w', '\0'};
 
 // A new empty file for an intermediate stream that nobody is meant to keep: in the folder
 // for temporary files, else beside the source.
@@ -25,43 +23,6 @@ bool CreateScratchFile(const char* sourcePath, char* pathOut, std::size_t capaci
         return true;
     }
     return platform::CreateUniqueSibling(sourcePath, pathOut, capacity);
-}
-
-// Decodes the intermediate file into a stream the caller owns, as the decompression pass
-// does into a file: the stream is flushed, not closed. Sets the job's status on failure.
-bool DecodeInto(ExtractionJob& job, const char* intermediatePath, std::FILE* output) {
-    auto* prefixCodes =
-        static_cast<std::uint32_t*>(platform::Allocate(LzwDictionarySize * sizeof(std::uint32_t)));
-    auto* suffixBytes = static_cast<std::uint8_t*>(platform::Allocate(LzwDictionarySize));
-    auto finish = [&](bool result, ExtractStatus code) {
-        platform::Release(prefixCodes);
-        platform::Release(suffixBytes);
-        if (!result)
-            job.status = code;
-        return result;
-    };
-    if (prefixCodes == nullptr || suffixBytes == nullptr)
-        return finish(false, OutOfMemory);
-
-    std::FILE* input = platform::OpenFile(intermediatePath, "rb");
-    if (input == nullptr)
-        return finish(false, WriteFailed);
-    std::uint8_t magic[4];
-    if (std::fread(magic, 1, 4, input) != 4 || std::memcmp(magic, IntermediateMagic, 4) != 0) {
-        std::fclose(input);
-        return finish(false, DecompressFailed);
-    }
-
-    LzwDecoder& decoder = TheLzwDecoder();
-    decoder.SetDictionary(prefixCodes, suffixBytes);
-    const bool decoded = decoder.Decode(input, output, job.lzwProgress);
-    decoder.SetDictionary(nullptr, nullptr);
-    std::fclose(input);
-    if (!decoded)
-        return finish(false, DecompressFailed);
-    if (std::fflush(output) != 0 || std::ferror(output))
-        return finish(false, WriteFailed);
-    return finish(true, Ok);
 }
 
 }  // namespace
@@ -147,39 +108,14 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
 }
 
 bool ExtractionJob::Test(const char* sourcePath, const char* password) {
-    status = Ok;
-
-    ContainerHeader header;
-    ExtractStatus failure = Ok;
-    if (!ReadContainerHeader(sourcePath, header, failure)) {
-        status = failure;
-        return false;
-    }
-
-    if (header.compressed == 0) {
-        std::FILE* sink = platform::OpenFile(platform::NullDevicePath(), "wb");
-        if (sink == nullptr) {
-            status = WriteFailed;
-            return false;
-        }
-        const bool passed = DecryptionPass::RunInto(*this, sourcePath, sink, password);
-        std::fclose(sink);
-        if (!passed)
-            status = decryptStatus;
-        return passed;
-    }
-
-    char intermediate[WorkPathSize];
-    if (!CreateScratchFile(sourcePath, intermediate, sizeof intermediate)) {
+    // Everything an extraction checks, with the bytes going nowhere.
+    std::FILE* sink = platform::OpenFile(platform::NullDevicePath(), "wb");
+    if (sink == nullptr) {
         status = WriteFailed;
         return false;
     }
-    bool passed = DecryptionPass::Run(*this, sourcePath, intermediate, password);
-    if (!passed)
-        status = decryptStatus;
-    else
-        passed = DecompressionPass::Run(*this, intermediate, platform::NullDevicePath());
-    platform::RemoveFile(intermediate);
+    const bool passed = ExtractToStream(sourcePath, sink, password);
+    std::fclose(sink);
     return passed;
 }
 
@@ -209,7 +145,7 @@ bool ExtractionJob::ExtractToStream(const char* sourcePath, std::FILE* out, cons
     if (!passed)
         status = decryptStatus;
     else
-        passed = DecodeInto(*this, intermediate, out);
+        passed = DecompressionPass::RunInto(*this, intermediate, out);
     platform::RemoveFile(intermediate);
     return passed;
 }

@@ -21,10 +21,10 @@ bool CopyPath(char* text, const char* path) {
     return true;
 }
 
-}  // namespace
-
-bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
-                            const char* destinationPath) {
+// The output is a file the pass creates and closes (outputPath) or, when outputPath is null,
+// a stream the caller owns, which is flushed but left open.
+bool RunPass(ExtractionJob& job, const char* intermediatePath, const char* destinationPath,
+             std::FILE* borrowed) {
     auto* prefixCodes =
         static_cast<std::uint32_t*>(platform::Allocate(LzwDictionarySize * sizeof(std::uint32_t)));
     auto* suffixBytes = static_cast<std::uint8_t*>(platform::Allocate(LzwDictionarySize));
@@ -40,7 +40,8 @@ bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
 
     char inputPath[PathTextSize];
     char outputPath[PathTextSize];
-    if (!CopyPath(inputPath, intermediatePath) || !CopyPath(outputPath, destinationPath)) {
+    if (!CopyPath(inputPath, intermediatePath) ||
+        (borrowed == nullptr && !CopyPath(outputPath, destinationPath))) {
         return finish(false, WriteFailed);
     }
 
@@ -54,7 +55,7 @@ bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
         return finish(false, DecompressFailed);
     }
 
-    std::FILE* output = platform::OpenFile(outputPath, "wb");
+    std::FILE* output = borrowed != nullptr ? borrowed : platform::OpenFile(outputPath, "wb");
     if (output == nullptr) {
         std::fclose(input);
         return finish(false, WriteFailed);
@@ -62,13 +63,31 @@ bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
 
     LzwDecoder& decoder = TheLzwDecoder();
     decoder.SetDictionary(prefixCodes, suffixBytes);
-    bool decoded = decoder.Decode(input, output, job.lzwProgress);
-    std::fclose(input);
-    // A destination that can't be flushed in full (a full disk) is not a decoded file.
-    if (std::fclose(output) != 0)
-        decoded = false;
+    const bool decoded = decoder.Decode(input, output, job.lzwProgress);
     decoder.SetDictionary(nullptr, nullptr);
-    return finish(decoded, DecompressFailed);
+    std::fclose(input);
+    if (borrowed != nullptr) {
+        if (!decoded)
+            return finish(false, DecompressFailed);
+        // The caller's stream (a pipe) that can't take the bytes is a failed write.
+        const bool flushed = std::fflush(output) == 0 && !std::ferror(output);
+        return finish(flushed, WriteFailed);
+    }
+    // A destination that can't be flushed in full (a full disk) is not a decoded file.
+    const bool closed = std::fclose(output) == 0;
+    return finish(decoded && closed, DecompressFailed);
+}
+
+}  // namespace
+
+bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
+                            const char* destinationPath) {
+    return RunPass(job, intermediatePath, destinationPath, nullptr);
+}
+
+bool DecompressionPass::RunInto(ExtractionJob& job, const char* intermediatePath,
+                                std::FILE* output) {
+    return RunPass(job, intermediatePath, nullptr, output);
 }
 
 }  // namespace sfx
