@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "cipher/blowfish.h"
 #include "cipher/decryption_pass.h"
 #include "engine/container.h"
+#include "tests/lzw_reference.h"
 
 namespace sfx::fuzz {
 
@@ -131,76 +133,10 @@ Bytes WrapPayload(const std::uint8_t* payload, std::size_t size, bool compressed
 }
 
 bool ReferenceLzwDecode(const std::uint8_t* data, std::size_t size, Bytes& output) {
-    std::vector<std::uint32_t> prefix(16384);
-    std::vector<std::uint8_t> suffix(16384);
-    std::size_t position = 0;
-    std::uint32_t bits = 0;
-    int bitCount = 0;
-    int width = 9;
-    std::uint32_t maxCode = 511;
-    std::uint32_t nextFree = 258;
-    std::uint32_t previous = 0;
-    bool awaitingFirst = true;
-    Bytes text;
-    for (;;) {
-        while (bitCount <= 24) {
-            if (position == size)
-                return false;
-            bits |= static_cast<std::uint32_t>(data[position++]) << (24 - bitCount);
-            bitCount += 8;
-        }
-        const std::uint32_t code = bits >> (32 - width);
-        bits <<= width;
-        bitCount -= width;
-
-        if (code == 257)
-            return true;
-        if (awaitingFirst) {
-            if (code > 255)
-                return false;
-            output.push_back(static_cast<std::uint8_t>(code));
-            previous = code;
-            awaitingFirst = false;
-            continue;
-        }
-        if (code == 256) {
-            awaitingFirst = true;
-            width = 9;
-            maxCode = 511;
-            nextFree = 258;
-            continue;
-        }
-        if (code > nextFree)
-            return false;
-        // The string, last byte first; a code naming the entry it defines is the previous
-        // string followed by that string's first byte.
-        text.clear();
-        for (std::uint32_t c = code == nextFree ? previous : code;; c = prefix[c]) {
-            if (text.size() > 4000)
-                return false;
-            if (c <= 255) {
-                text.push_back(static_cast<std::uint8_t>(c));
-                break;
-            }
-            text.push_back(suffix[c]);
-        }
-        std::reverse(text.begin(), text.end());
-        if (code == nextFree)
-            text.push_back(text[0]);
-        if (text.size() > 4000)
-            return false;
-        output.insert(output.end(), text.begin(), text.end());
-        if (nextFree <= maxCode) {
-            prefix[nextFree] = previous;
-            suffix[nextFree] = text[0];
-            ++nextFree;
-            if (nextFree == maxCode && width < 14) {
-                ++width;
-                maxCode = (1u << width) - 1;
-            }
-        }
-        previous = code;
-    }
+    test::ReferenceResult result =
+        test::ReferenceDecode(Bytes(data, data + size), static_cast<std::int32_t>(size));
+    output = std::move(result.output);
+    return result.ok;
 }
 
 }  // namespace sfx::fuzz
