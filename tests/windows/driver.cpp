@@ -371,21 +371,33 @@ TEST(ExtractorTest, BrowsingStartsFromTheStoredFolder) {
     run.SetField(IDC_FOLDER, LongPath(sub));
     run.Click(IDC_GO);
     ExpectBox(run, "Error!", "You have not entered a password. Please do so!");
-    run.Click(IDC_BROWSE);
-    browser = run.FolderBrowser();
-    ASSERT_NE(browser, nullptr);
     // The browser may still be filling its tree and walks down to the selection one level at
-    // a time: wait until the selection has left the root and stayed put for a while.
-    HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
-    const LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-    LRESULT last = 0;
-    int steady = 0;
-    for (int i = 0; i < 600 && steady < 20; ++i) {
-        const LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-        steady = caret != 0 && caret != root && caret == last ? steady + 1 : 0;
-        last = caret;
-        Sleep(50);
+    // a time: wait until the selection has left the root and stayed put for a while. In a
+    // fresh Wine prefix the first browser can miss the selection while the shell starts up;
+    // cancelling keeps the stored folder, so the next browser is asked for the same one.
+    bool selected = false;
+    for (int attempt = 0; attempt < 3 && !selected; ++attempt) {
+        run.Click(IDC_BROWSE);
+        browser = run.FolderBrowser();
+        ASSERT_NE(browser, nullptr);
+        HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
+        const LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        LRESULT last = 0;
+        int steady = 0;
+        for (int i = 0; i < 300 && steady < 20; ++i) {
+            const LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+            steady = caret != 0 && caret != root && caret == last ? steady + 1 : 0;
+            last = caret;
+            Sleep(50);
+        }
+        selected = steady >= 20;
+        if (!selected) {
+            PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
+            for (int i = 0; i < 100 && IsWindow(browser); ++i) Sleep(50);
+            Sleep(200);
+        }
     }
+    ASSERT_TRUE(selected);
     Sleep(200);
     PostMessageA(browser, WM_COMMAND, IDOK, 0);
     for (int i = 0; i < 100 && IsWindow(browser); ++i) Sleep(50);
