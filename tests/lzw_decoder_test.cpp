@@ -270,6 +270,8 @@ TEST(LzwDecoderTest, AgreesWithAPlainDecoderOnWholeCutAndDamagedStreams) {
              {std::size_t{1}, std::size_t{3}, std::size_t{4}, std::size_t{1023}, std::size_t{1024},
               std::size_t{65535}, std::size_t{65536}, std::size_t{65537}, size / 3, size - 4,
               size - 3, size - 2, size - 1}) {
+            if (cut >= size)
+                continue;  // a short stream has no such edge
             ExpectSameAsReference(Bytes(stream.begin(), stream.begin() + cut),
                                   name + " cut at " + std::to_string(cut));
         }
