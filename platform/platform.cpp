@@ -7,6 +7,8 @@
 #include <ctime>
 #include <initializer_list>
 
+#include "platform/interrupts.h"
+
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
@@ -278,6 +280,20 @@ void RemoveTrackedTemporaries() {
     }
 }
 
+#ifndef _WIN32
+bool CatchInterrupt(int signal, void (*handler)(int), struct sigaction& saved) {
+    struct sigaction current;
+    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
+        return false;
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    for (int interrupt : InterruptSignals) sigaddset(&action.sa_mask, interrupt);
+    return sigaction(signal, &action, &saved) == 0;
+}
+#endif
+
 #ifdef _WIN32
 namespace {
 BOOL WINAPI RemoveOnConsoleEvent(DWORD) {
@@ -291,8 +307,6 @@ void RemoveTemporariesOnInterrupt(bool on) {
 }
 #else
 namespace {
-constexpr int InterruptSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int InterruptCount = sizeof InterruptSignals / sizeof InterruptSignals[0];
 struct sigaction savedActions[InterruptCount];
 bool installed[InterruptCount];
 
@@ -309,16 +323,7 @@ void RemoveAndRaise(int signal) {
 void RemoveTemporariesOnInterrupt(bool on) {
     for (int i = 0; i < InterruptCount; ++i) {
         if (on && !installed[i]) {
-            struct sigaction current;
-            if (sigaction(InterruptSignals[i], nullptr, &current) != 0 ||
-                current.sa_handler == SIG_IGN)
-                continue;  // an ignored signal stays ignored
-            struct sigaction action;
-            std::memset(&action, 0, sizeof action);
-            action.sa_handler = RemoveAndRaise;
-            sigemptyset(&action.sa_mask);
-            for (int signal : InterruptSignals) sigaddset(&action.sa_mask, signal);
-            installed[i] = sigaction(InterruptSignals[i], &action, &savedActions[i]) == 0;
+            installed[i] = CatchInterrupt(InterruptSignals[i], RemoveAndRaise, savedActions[i]);
         } else if (!on && installed[i]) {
             sigaction(InterruptSignals[i], &savedActions[i], nullptr);
             installed[i] = false;

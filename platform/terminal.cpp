@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/interrupts.h"
+
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
@@ -145,8 +147,8 @@ SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacit
 
 namespace {
 
-constexpr int CaughtSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int CaughtCount = sizeof CaughtSignals / sizeof CaughtSignals[0];
+constexpr const int* CaughtSignals = InterruptSignals;
+constexpr int CaughtCount = InterruptCount;
 struct sigaction previousActions[CaughtCount];
 bool caught[CaughtCount];
 struct termios savedMode;
@@ -176,16 +178,7 @@ void RestoreEchoAndRaise(int signal) {
 
 void CatchSignals() {
     for (int i = 0; i < CaughtCount; ++i) {
-        caught[i] = false;
-        struct sigaction current;
-        if (sigaction(CaughtSignals[i], nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
-            continue;  // an ignored signal stays ignored
-        struct sigaction action;
-        std::memset(&action, 0, sizeof action);
-        action.sa_handler = RestoreEchoAndRaise;
-        sigemptyset(&action.sa_mask);
-        for (int signal : CaughtSignals) sigaddset(&action.sa_mask, signal);
-        caught[i] = sigaction(CaughtSignals[i], &action, &previousActions[i]) == 0;
+        caught[i] = CatchInterrupt(CaughtSignals[i], RestoreEchoAndRaise, previousActions[i]);
     }
 }
 
