@@ -68,7 +68,13 @@ int ExtractInChild(const std::string& source, const std::string& destination,
 
 // Runs `unsfx extract SOURCE -o DESTINATION -p secret --force` held to `limits`.
 int UnsfxInChild(const std::string& source, const std::string& destination, const Limits& limits) {
-    const std::string program = test::BinPath("unsfx");
+    // A copy of the program in a folder of its own, so that an unprivileged child can run it
+    // wherever the build lives (a private folder included).
+    test::TempDir programDir;
+    std::filesystem::permissions(programDir.path(), std::filesystem::perms::all);
+    const std::string program = programDir / "unsfx";
+    std::filesystem::copy_file(test::BinPath("unsfx"), program);
+    std::filesystem::permissions(program, std::filesystem::perms::all);
     const pid_t child = fork();
     if (child == 0) {
         const int null = open("/dev/null", O_RDWR);
