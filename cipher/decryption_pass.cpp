@@ -7,6 +7,7 @@
 #include "cipher/byte_sum.h"
 #include "engine/container.h"
 #include "platform/platform.h"
+#include "platform/worker.h"
 
 namespace sfx {
 
@@ -14,7 +15,7 @@ namespace {
 
 constexpr std::int32_t ProgressStep = 5000;
 // A whole number of progress steps, so that every chunk starts on a progress point.
-constexpr std::int32_t ChunkSize = 13 * ProgressStep;
+constexpr std::int32_t ChunkSize = 52 * ProgressStep;
 static_assert(ProgressStep % 8 == 0 && ChunkSize % 8 == 0);
 
 constexpr char FixedKey[] = "quib";
@@ -37,6 +38,46 @@ bool Fail(ExtractionJob& job, ExtractStatus code, std::FILE* source, Output& out
 }
 
 bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const char* password);
+
+// Chunks written one at a time, on the worker's thread when there is one.
+struct WriteBehind {
+    std::FILE* out = nullptr;
+    platform::Worker* worker = nullptr;
+    const std::uint8_t* data = nullptr;
+    std::size_t size = 0;
+    bool pending = false;
+    bool written = true;
+
+    void Begin(std::FILE* stream, bool concurrently) {
+        out = stream;
+        worker = concurrently ? platform::StartWorker() : nullptr;
+    }
+    static void Write(void* self) {
+        WriteBehind& writer = *static_cast<WriteBehind*>(self);
+        writer.written = std::fwrite(writer.data, 1, writer.size, writer.out) == writer.size;
+    }
+    void Start(const std::uint8_t* bytes, std::size_t count) {
+        data = bytes;
+        size = count;
+        pending = true;
+        if (worker != nullptr)
+            platform::PostTask(worker, Write, this);
+        else
+            Write(this);
+    }
+    // Waits for the chunk being written; false when its write failed.
+    bool Finish() {
+        if (pending && worker != nullptr)
+            platform::WaitForTask(worker);
+        pending = false;
+        return written;
+    }
+    ~WriteBehind() {
+        Finish();
+        if (worker != nullptr)
+            platform::StopWorker(worker);
+    }
+};
 
 }  // namespace
 
@@ -101,7 +142,14 @@ bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const ch
     BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     std::memset(key, 0, sizeof key);
 
-    static std::uint8_t buffer[ChunkSize];
+    // While one chunk is written out (by the worker, when there is more than one chunk),
+    // the next is read and decrypted. Every chunk is read after the progress call for its
+    // start, and its inner progress points are announced and it is queued for writing only
+    // once the write before it has succeeded.
+    static std::uint8_t buffers[2][ChunkSize];
+    WriteBehind writer;
+    writer.Begin(out, payloadSize > ChunkSize);
+    int current = 0;
     const std::int32_t total = payloadSize;
     std::int32_t remaining = total;
     std::int32_t done = 0;
@@ -111,27 +159,34 @@ bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const ch
             job.decryptProgress(done, total);
         if (remaining < 8)
             break;
+        std::uint8_t* const buffer = buffers[current];
         const std::int32_t wanted = std::min(ChunkSize, remaining & ~7);
         const auto got = static_cast<std::int32_t>(std::fread(buffer, 1, wanted, source));
         const std::int32_t whole = got & ~7;
+        BlowfishCipher::DecryptBlocksLE(buffer, static_cast<std::size_t>(whole) / 8);
+        const std::uint64_t chunkSum = ByteSum(buffer, whole);
+        if (!writer.Finish())
+            return Fail(job, WriteFailed, source, output);
         // Progress points inside this chunk; the one at its end comes at the loop head.
         for (std::int32_t at = done + ProgressStep; at < done + whole; at += ProgressStep) {
             job.decryptProgress(at, total);
         }
-        BlowfishCipher::DecryptBlocksLE(buffer, static_cast<std::size_t>(whole) / 8);
-        sum += ByteSum(buffer, whole);
-        if (std::fwrite(buffer, 1, whole, out) != static_cast<std::size_t>(whole)) {
-            return Fail(job, WriteFailed, source, output);
-        }
+        sum += chunkSum;
+        writer.Start(buffer, whole);
+        current ^= 1;
         done += whole;
         remaining -= whole;
         if (whole < wanted) {
             // The next block could not be read in full.
+            if (!writer.Finish())
+                return Fail(job, WriteFailed, source, output);
             if (done % ProgressStep == 0)
                 job.decryptProgress(done, total);
             return Fail(job, ReadFailed, source, output);
         }
     }
+    if (!writer.Finish())
+        return Fail(job, WriteFailed, source, output);
 
     // The tail of 0 to 7 bytes is stored in the clear.
     std::uint8_t tail[8];

@@ -7,7 +7,9 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -66,8 +68,8 @@ std::vector<std::pair<std::int32_t, std::int32_t>> Expected(std::int32_t total) 
 }
 
 TEST(DecryptionPassTest, DecryptsAndReportsProgressExactly) {
-    for (std::int32_t size :
-         {0, 1, 7, 8, 4999, 5000, 5003, 10000, 64999, 65000, 65008, 130000, 200003}) {
+    for (std::int32_t size : {0, 1, 7, 8, 4999, 5000, 5003, 10000, 64999, 65000, 65008, 130000,
+                              200003, 259999, 260000, 260007, 260008, 520005, 1000000}) {
         Bytes payload = test::RandomBytes(size, size);
         PassRun run = RunPass(MakeContainer(payload), "secret");
         ASSERT_TRUE(run.ok) << size;
@@ -160,9 +162,10 @@ TEST(DecryptionPassTest, WrongPasswordsAndSums) {
 // callback truncates the source right before the first block is read.
 std::string shrinkPath;
 std::int64_t shrinkTo = 0;
+std::int32_t shrinkAt = 0;
 void ShrinkSource(std::int32_t done, std::int32_t total) {
     Record(done, total);
-    if (done == 0 && total > 0) {
+    if (done == shrinkAt && total > 0) {
         std::error_code failed;
         std::filesystem::resize_file(shrinkPath, static_cast<std::uintmax_t>(shrinkTo), failed);
         ASSERT_FALSE(failed) << failed.message();
@@ -170,13 +173,24 @@ void ShrinkSource(std::int32_t done, std::int32_t total) {
 }
 
 TEST(DecryptionPassTest, PayloadEndingEarlyFailsWithReadFailedAfterWholeBlocks) {
-    for (std::int64_t kept : {70004, 70000, 8003}) {
+    // The source is cut at a progress call; the bytes after that call are read after it (but
+    // for what the stream had buffered before), so the pass sees the cut. Later cuts fall
+    // while earlier chunks are still being written.
+    struct Cut {
+        std::int32_t payload;
+        std::int32_t at;  // the progress call that cuts
+        std::int64_t kept;
+    };
+    for (Cut cut :
+         {Cut{80000, 0, 70004}, Cut{80000, 0, 70000}, Cut{80000, 0, 8003},
+          Cut{600000, 260000, 300004}, Cut{600000, 260000, 270005}, Cut{1000000, 520000, 999999}}) {
         TempDir dir;
-        Bytes payload = test::RandomBytes(80000, 5);
+        Bytes payload = test::RandomBytes(cut.payload, 5);
         test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
         shrinkPath = dir / "sfx.exe";
-        shrinkTo =
-            static_cast<std::int64_t>(BytesOf("MZ-stub-bytes").size()) + ContainerHeaderSize + kept;
+        shrinkAt = cut.at;
+        shrinkTo = static_cast<std::int64_t>(BytesOf("MZ-stub-bytes").size()) +
+                   ContainerHeaderSize + cut.kept;
         ExtractionJob job;
         job.SetDecryptProgress(ShrinkSource);
         calls.clear();
@@ -184,17 +198,18 @@ TEST(DecryptionPassTest, PayloadEndingEarlyFailsWithReadFailedAfterWholeBlocks) 
         EXPECT_FALSE(DecryptionPass::Run(job, shrinkPath.c_str(), (dir / "out").c_str(), "secret"));
         EXPECT_EQ(test::OpenDescriptorCount(), before);
         EXPECT_EQ(job.decryptStatus, ReadFailed);
-        const std::size_t whole = static_cast<std::size_t>(kept) / 8 * 8;
+        const std::size_t whole = static_cast<std::size_t>(cut.kept) / 8 * 8;
         Bytes written = test::ReadBytes(dir / "out");
-        EXPECT_EQ(written, Bytes(payload.begin(), payload.begin() + whole)) << kept;
+        EXPECT_EQ(written, Bytes(payload.begin(), payload.begin() + whole)) << cut.kept;
         // Heads of the loop reached before the failing read, and no closing call.
         decltype(calls) expected;
         for (std::size_t done = 0; done <= whole; done += 8) {
             if (done % 5000 == 0)
-                expected.emplace_back(done, 80000);
+                expected.emplace_back(done, cut.payload);
         }
-        EXPECT_EQ(calls, expected) << kept;
+        EXPECT_EQ(calls, expected) << cut.kept;
     }
+    shrinkAt = 0;
 }
 
 TEST(DecryptionPassTest, UnopenableSourceAndOutput) {
@@ -216,24 +231,54 @@ TEST(DecryptionPassTest, UnopenableSourceAndOutput) {
 #ifndef _WIN32
 // A full disk, simulated by a file-size limit in a child process.
 TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
+    // A file-size limit makes a write fail part way; it fails in the first chunk, in a later
+    // one while the next is being decrypted, and in the last.
     TempDir dir;
-    Bytes payload = test::RandomBytes(300000, 11);
+    const std::int32_t size = 600000;
+    Bytes payload = test::RandomBytes(size, 11);
     test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
-    for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{299999}}) {
+    for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{299999}, rlim_t{599999}}) {
         pid_t child = fork();
         if (child == 0) {
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit rl{limit, limit};
-            setrlimit(RLIMIT_FSIZE, &rl);
+            rlimit rl;
+            getrlimit(RLIMIT_FSIZE, &rl);
+            const rlim_t unlimited = rl.rlim_cur;
+            rl.rlim_cur = limit;
             ExtractionJob job;
+            job.SetDecryptProgress(Record);
+            calls.clear();
+            setrlimit(RLIMIT_FSIZE, &rl);
             bool ok = DecryptionPass::Run(job, (dir / "sfx.exe").c_str(), (dir / "out").c_str(),
                                           "secret");
+            rl.rlim_cur = unlimited;
+            setrlimit(RLIMIT_FSIZE, &rl);
+            std::FILE* log = std::fopen((dir / "calls").c_str(), "w");
+            for (const auto& [done, total] : calls) std::fprintf(log, "%d %d\n", done, total);
+            std::fclose(log);
             _exit(ok ? 0 : job.decryptStatus);
         }
         int status = 0;
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), WriteFailed) << limit;
+        // What fits is written, and nothing else.
+        EXPECT_EQ(test::ReadBytes(dir / "out"),
+                  Bytes(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(limit)));
+        // The progress calls are those of a whole run, cut off after the failure: every
+        // point up to the last byte written, and no closing call.
+        decltype(calls) logged;
+        std::FILE* log = std::fopen((dir / "calls").c_str(), "r");
+        ASSERT_NE(log, nullptr);
+        int done = 0;
+        int total = 0;
+        while (std::fscanf(log, "%d %d", &done, &total) == 2) logged.emplace_back(done, total);
+        std::fclose(log);
+        const auto whole = Expected(size);
+        ASSERT_LE(logged.size(), whole.size() - 1) << limit;
+        EXPECT_TRUE(std::equal(logged.begin(), logged.end(), whole.begin())) << limit;
+        ASSERT_FALSE(logged.empty());
+        EXPECT_GE(logged.back().first + 5000, static_cast<std::int32_t>(limit)) << limit;
     }
 }
 #endif
