@@ -6,8 +6,8 @@
 #include "cipher/blowfish.h"
 #include "cipher/byte_sum.h"
 #include "engine/container.h"
+#include "engine/write_behind.h"
 #include "platform/platform.h"
-#include "platform/worker.h"
 
 namespace sfx {
 
@@ -38,46 +38,6 @@ bool Fail(ExtractionJob& job, ExtractStatus code, std::FILE* source, Output& out
 }
 
 bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const char* password);
-
-// Chunks written one at a time, on the worker's thread when there is one.
-struct WriteBehind {
-    std::FILE* out = nullptr;
-    platform::Worker* worker = nullptr;
-    const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    bool pending = false;
-    bool written = true;
-
-    void Begin(std::FILE* stream, bool concurrently) {
-        out = stream;
-        worker = concurrently ? platform::StartWorker() : nullptr;
-    }
-    static void Write(void* self) {
-        WriteBehind& writer = *static_cast<WriteBehind*>(self);
-        writer.written = std::fwrite(writer.data, 1, writer.size, writer.out) == writer.size;
-    }
-    void Start(const std::uint8_t* bytes, std::size_t count) {
-        data = bytes;
-        size = count;
-        pending = true;
-        if (worker != nullptr)
-            platform::PostTask(worker, Write, this);
-        else
-            Write(this);
-    }
-    // Waits for the chunk being written; false when its write failed.
-    bool Finish() {
-        if (pending && worker != nullptr)
-            platform::WaitForTask(worker);
-        pending = false;
-        return written;
-    }
-    ~WriteBehind() {
-        Finish();
-        if (worker != nullptr)
-            platform::StopWorker(worker);
-    }
-};
 
 }  // namespace
 

@@ -212,21 +212,28 @@ TEST(LzwDecoderTest, ProgressEvery1024Fetches) {
 
 #ifndef _WIN32
 TEST(LzwDecoderTest, FailedWritesFail) {
+    // Writes that fail at once and later on (while more output is being decoded): what fits
+    // is written, nothing after it.
     Bytes plain = test::RandomBytes(400000, 9);
     test::TempDir dir;
     test::WriteBytes(dir / "in", LzwEncode(plain.data(), plain.size()));
-    pid_t child = fork();
-    if (child == 0) {
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit rl{100000, 100000};
-        setrlimit(RLIMIT_FSIZE, &rl);
-        DecodeResult result = DecodeFile(dir / "in", dir / "out");
-        _exit(result.ok ? 0 : result.status);
+    for (rlim_t limit : {rlim_t{0}, rlim_t{100000}, rlim_t{300000}}) {
+        pid_t child = fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit rl{limit, limit};
+            setrlimit(RLIMIT_FSIZE, &rl);
+            DecodeResult result = DecodeFile(dir / "in", dir / "out");
+            _exit(result.ok ? 0 : result.status);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), DecompressFailed) << limit;
+        EXPECT_TRUE(test::ReadBytes(dir / "out") ==
+                    Bytes(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(limit)))
+            << limit;
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), DecompressFailed);
 }
 #endif
 

@@ -1,0 +1,46 @@
+#include "engine/write_behind.h"
+
+namespace sfx {
+
+namespace {
+void Write(void* self) {
+    WriteBehind& writer = *static_cast<WriteBehind*>(self);
+    writer.written = std::fwrite(writer.data, 1, writer.size, writer.out) == writer.size;
+}
+}  // namespace
+
+void WriteBehind::Begin(std::FILE* stream, bool concurrently) {
+    End();
+    out = stream;
+    written = true;
+    worker = concurrently ? platform::StartWorker() : nullptr;
+}
+
+void WriteBehind::Start(const std::uint8_t* bytes, std::size_t count) {
+    if (!written || count == 0)
+        return;
+    data = bytes;
+    size = count;
+    if (worker != nullptr) {
+        pending = true;
+        platform::PostTask(worker, Write, this);
+    } else {
+        Write(this);
+    }
+}
+
+bool WriteBehind::Finish() {
+    if (pending)
+        platform::WaitForTask(worker);
+    pending = false;
+    return written;
+}
+
+void WriteBehind::End() {
+    Finish();
+    if (worker != nullptr)
+        platform::StopWorker(worker);
+    worker = nullptr;
+}
+
+}  // namespace sfx
