@@ -1,7 +1,8 @@
 #!/bin/sh
 # The hardening runs, after the native suite: every test under AddressSanitizer and
-# UndefinedBehaviorSanitizer, each fuzz target for FUZZ_SECONDS (default 60), and memcheck
-# over the end-to-end tests. Fails on any finding.
+# UndefinedBehaviorSanitizer, the tests of the threaded parts under ThreadSanitizer, each
+# fuzz target for FUZZ_SECONDS (default 60), and memcheck over the end-to-end tests. Fails
+# on any finding.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-fuzz.sh
@@ -13,6 +14,14 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan >/dev/null
 ctest --preset asan
 took "sanitizer suite"
+
+echo "== thread sanitizer (preset tsan)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan >/dev/null
+for test in worker_test decryption_pass_test job_test; do
+    TSAN_OPTIONS=halt_on_error=1 build/tsan/bin/$test --gtest_brief=1
+done
+took "thread sanitizer"
 
 echo "== fuzzing (preset fuzz, ${FUZZ_SECONDS:-60} s per target)"
 scripts/fuzz.sh
