@@ -152,7 +152,10 @@ constexpr int CaughtCount = InterruptCount;
 struct sigaction previousActions[CaughtCount];
 bool caught[CaughtCount];
 struct termios savedMode;
+struct termios quietMode;
 volatile sig_atomic_t echoIsOff = 0;
+struct sigaction previousStop;
+bool stopCaught = false;
 
 void RestoreEcho() {
     if (echoIsOff) {
@@ -167,6 +170,9 @@ void PutBackHandlers() {
             sigaction(CaughtSignals[i], &previousActions[i], nullptr);
         caught[i] = false;
     }
+    if (stopCaught)
+        sigaction(SIGTSTP, &previousStop, nullptr);
+    stopCaught = false;
 }
 
 // Turns echo back on, then lets the signal do what it would have done without us.
@@ -176,10 +182,32 @@ void RestoreEchoAndRaise(int signal) {
     raise(signal);
 }
 
+// Ctrl-Z: echo is on while the program is stopped (whatever the shell does with the
+// terminal meanwhile) and off again once it goes on.
+void StopWithEchoOn(int signal) {
+    const int savedErrno = errno;
+    const bool wasOff = echoIsOff != 0;
+    RestoreEcho();
+    struct sigaction ours;
+    sigaction(signal, &previousStop, &ours);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, signal);
+    sigprocmask(SIG_UNBLOCK, &stop, nullptr);
+    raise(signal);  // returns once the program is continued
+    sigaction(signal, &ours, nullptr);
+    if (wasOff) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &quietMode);
+        echoIsOff = 1;
+    }
+    errno = savedErrno;
+}
+
 void CatchSignals() {
     for (int i = 0; i < CaughtCount; ++i) {
         caught[i] = CatchInterrupt(CaughtSignals[i], RestoreEchoAndRaise, previousActions[i]);
     }
+    stopCaught = CatchInterrupt(SIGTSTP, StopWithEchoOn, previousStop);
 }
 
 void WriteText(int fd, const char* text) {
@@ -215,12 +243,12 @@ SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacit
         return SecretRead::Failed;
 
     // Echo goes off before the prompt appears, so nothing typed after it is ever shown.
+    quietMode = savedMode;
+    quietMode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
+    quietMode.c_lflag |= ICANON;
     CatchSignals();
-    struct termios quiet = savedMode;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL);
-    quiet.c_lflag |= ICANON;
     echoIsOff = 1;
-    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) != 0) {
+    if (tcsetattr(STDIN_FILENO, TCSAFLUSH, &quietMode) != 0) {
         echoIsOff = 0;
         PutBackHandlers();
         return SecretRead::Failed;

@@ -39,6 +39,49 @@ std::string ReadText(const std::string& path) {
     return std::string(bytes.begin(), bytes.end());
 }
 
+// The little job-control shell of TerminalSetup::asJob, run by the session leader: starts
+// the job in its own process group in the foreground, and continues it whenever it stops.
+// Returns (to be passed to _exit) the job's exit status, or 128 + its signal.
+int RunAsJob(int terminal, char* const* args) {
+    struct termios shellModes;
+    tcgetattr(terminal, &shellModes);
+    std::signal(SIGTTOU, SIG_IGN);  // so that the shell may take the terminal back
+    const pid_t job = fork();
+    if (job == 0) {
+        std::signal(SIGTTOU, SIG_DFL);
+        setpgid(0, 0);
+        tcsetpgrp(terminal, getpid());
+        execv(args[0], args);
+        _exit(127);
+    }
+    setpgid(job, job);
+    tcsetpgrp(terminal, job);
+    for (;;) {
+        int status = 0;
+        if (waitpid(job, &status, WUNTRACED) != job)
+            return 127;
+        if (WIFEXITED(status))
+            return WEXITSTATUS(status);
+        if (WIFSIGNALED(status))
+            return 128 + WTERMSIG(status);
+        // Stopped: the shell's own modes, then the job in the foreground again. The shell
+        // says so once the job has changed the modes (or after a while if it doesn't).
+        tcsetpgrp(terminal, getpgrp());
+        tcsetattr(terminal, TCSADRAIN, &shellModes);
+        tcsetpgrp(terminal, job);
+        kill(-job, SIGCONT);
+        struct termios modes;
+        for (int wait = 0; wait < 2000; ++wait) {
+            if (tcgetattr(terminal, &modes) == 0 && modes.c_lflag != shellModes.c_lflag)
+                break;
+            usleep(1000);
+        }
+        const char note[] = "[continued]\r\n";
+        if (write(terminal, note, sizeof note - 1) < 0)
+            return 127;
+    }
+}
+
 }  // namespace
 
 bool PseudoTerminalsAvailable() {
@@ -95,10 +138,12 @@ TerminalRun RunOnTerminal(const std::vector<std::string>& argv,
         dup2(out, 1);
         dup2(err, 2);
         close(master);
-        close(slave);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
+        if (setup.asJob)
+            _exit(RunAsJob(slave, args.data()));
+        close(slave);
         execv(args[0], args.data());
         _exit(127);
     }

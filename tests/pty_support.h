@@ -16,6 +16,11 @@ struct TerminalSetup {
     bool inputOnTerminal = true;    // else standard input is empty
     bool outputOnTerminal = false;  // else standard output goes to RunOnTerminal's `out`
     bool errorOnTerminal = true;    // else standard error goes to `err`
+    // The program runs as a job of a shell at the terminal. When the job stops, the shell
+    // takes the terminal back with the modes it had before (echo on) and continues the job
+    // in the foreground; it writes "[continued]" once the job has changed the modes again,
+    // or after two seconds.
+    bool asJob = false;
 };
 
 struct TerminalRun {

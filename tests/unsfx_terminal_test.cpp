@@ -61,6 +61,21 @@ TEST_F(UnsfxTerminalTest, InterruptAtThePromptRestoresEcho) {
     EXPECT_FALSE(std::filesystem::exists(dir_ / "out"));
 }
 
+TEST_F(UnsfxTerminalTest, StoppedAtThePromptEchoesWhileStoppedOnly) {
+    // Ctrl-Z at the prompt; the shell puts its own modes back meanwhile. Once continued,
+    // what is typed is still not shown.
+    test::TerminalSetup shell;
+    shell.asJob = true;
+    auto run =
+        test::RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
+                            {{"Password for", "\x1a"}, {"[continued]", "pa ss word\n"}}, shell);
+    ASSERT_FALSE(run.timedOut) << run.screen;
+    EXPECT_EQ(run.exitCode, 0) << run.screen;
+    EXPECT_EQ(run.screen.find("pa ss"), std::string::npos) << run.screen;
+    EXPECT_EQ(test::ReadBytes(dir_ / "out"), content_);
+    EXPECT_TRUE(run.echoAfter);
+}
+
 TEST_F(UnsfxTerminalTest, NoPromptWhenThePasswordIsGivenOrNotNeeded) {
     test::ContainerSpec open;
     open.passwordProtected = false;
