@@ -14,118 +14,57 @@
 
 namespace sfx::platform {
 
-#ifdef _WIN32
-struct Worker {
-    HANDLE thread = nullptr;
-    HANDLE go = nullptr;    // released once per task, and once to stop
-    HANDLE done = nullptr;  // released when a task has finished
-    void (*task)(void*) = nullptr;
-    void* argument = nullptr;
-    bool stop = false;
-    bool running = false;
-};
-
 namespace {
-Worker theWorker;
 
-DWORD WINAPI Serve(LPVOID parameter) {
-    Worker& worker = *static_cast<Worker*>(parameter);
-    for (;;) {
-        WaitForSingleObject(worker.go, INFINITE);
-        if (worker.stop)
-            return 0;
-        worker.task(worker.argument);
-        ReleaseSemaphore(worker.done, 1, nullptr);
-    }
+// The two things that differ: a semaphore that counts to one, and a thread.
+#ifdef _WIN32
+using Semaphore = HANDLE;
+using Thread = HANDLE;
+
+bool Create(Semaphore& semaphore) {
+    semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    return semaphore != nullptr;
+}
+void Destroy(Semaphore& semaphore) {
+    CloseHandle(semaphore);
+}
+void Release(Semaphore& semaphore) {
+    ReleaseSemaphore(semaphore, 1, nullptr);
+}
+void Take(Semaphore& semaphore) {
+    WaitForSingleObject(semaphore, INFINITE);
 }
 
-void Close(HANDLE& handle) {
-    if (handle != nullptr)
-        CloseHandle(handle);
-    handle = nullptr;
+DWORD WINAPI Begin(LPVOID worker);
+bool Launch(Thread& thread, void* worker) {
+    thread = CreateThread(nullptr, 64 * 1024, Begin, worker, 0, nullptr);
+    return thread != nullptr;
 }
-}  // namespace
-
-Worker* StartWorker() {
-    Worker& worker = theWorker;
-    if (worker.running)
-        return nullptr;
-    worker.stop = false;
-    worker.go = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    worker.done = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    if (worker.go != nullptr && worker.done != nullptr)
-        worker.thread = CreateThread(nullptr, 64 * 1024, Serve, &worker, 0, nullptr);
-    if (worker.thread == nullptr) {
-        Close(worker.go);
-        Close(worker.done);
-        return nullptr;
-    }
-    worker.running = true;
-    return &worker;
-}
-
-void PostTask(Worker* worker, void (*task)(void*), void* argument) {
-    worker->task = task;
-    worker->argument = argument;
-    ReleaseSemaphore(worker->go, 1, nullptr);
-}
-
-void WaitForTask(Worker* worker) {
-    WaitForSingleObject(worker->done, INFINITE);
-}
-
-void StopWorker(Worker* worker) {
-    worker->stop = true;
-    ReleaseSemaphore(worker->go, 1, nullptr);
-    WaitForSingleObject(worker->thread, INFINITE);
-    Close(worker->thread);
-    Close(worker->go);
-    Close(worker->done);
-    worker->running = false;
+void Join(Thread& thread) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
 }
 #else
-struct Worker {
-    pthread_t thread;
-    sem_t go;    // posted once per task, and once to stop
-    sem_t done;  // posted when a task has finished
-    void (*task)(void*) = nullptr;
-    void* argument = nullptr;
-    bool stop = false;
-    bool running = false;
-};
+using Semaphore = sem_t;
+using Thread = pthread_t;
 
-namespace {
-Worker theWorker;
-
+bool Create(Semaphore& semaphore) {
+    return sem_init(&semaphore, 0, 0) == 0;
+}
+void Destroy(Semaphore& semaphore) {
+    sem_destroy(&semaphore);
+}
+void Release(Semaphore& semaphore) {
+    sem_post(&semaphore);
+}
 // A wait that a signal handler running on this thread does not cut short.
-void Take(sem_t& semaphore) {
+void Take(Semaphore& semaphore) {
     while (sem_wait(&semaphore) != 0 && errno == EINTR) {
     }
 }
 
-void* Serve(void* parameter) {
-    Worker& worker = *static_cast<Worker*>(parameter);
-    for (;;) {
-        Take(worker.go);
-        if (worker.stop)
-            return nullptr;
-        worker.task(worker.argument);
-        sem_post(&worker.done);
-    }
-}
-}  // namespace
-
-Worker* StartWorker() {
-    Worker& worker = theWorker;
-    if (worker.running)
-        return nullptr;
-    worker.stop = false;
-    if (sem_init(&worker.go, 0, 0) != 0)
-        return nullptr;
-    if (sem_init(&worker.done, 0, 0) != 0) {
-        sem_destroy(&worker.go);
-        return nullptr;
-    }
+void* Begin(void* worker);
+bool Launch(Thread& thread, void* worker) {
     // The new thread starts with interrupts blocked, so that they keep going to the thread
     // that handles them (and that blocks them while it creates temporary files).
     sigset_t interrupts;
@@ -133,11 +72,69 @@ Worker* StartWorker() {
     sigemptyset(&interrupts);
     for (int signal : InterruptSignals) sigaddset(&interrupts, signal);
     pthread_sigmask(SIG_BLOCK, &interrupts, &saved);
-    const bool started = pthread_create(&worker.thread, nullptr, Serve, &worker) == 0;
+    const bool started = pthread_create(&thread, nullptr, Begin, worker) == 0;
     pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-    if (!started) {
-        sem_destroy(&worker.go);
-        sem_destroy(&worker.done);
+    return started;
+}
+void Join(Thread& thread) {
+    pthread_join(thread, nullptr);
+}
+#endif
+
+}  // namespace
+
+struct Worker {
+    Thread thread;
+    Semaphore go;    // released once per task, and once to stop
+    Semaphore done;  // released when a task has finished
+    void (*task)(void*) = nullptr;
+    void* argument = nullptr;
+    bool stop = false;
+    bool running = false;
+};
+
+namespace {
+
+Worker theWorker;
+
+void Serve(Worker& worker) {
+    for (;;) {
+        Take(worker.go);
+        if (worker.stop)
+            return;
+        worker.task(worker.argument);
+        Release(worker.done);
+    }
+}
+
+#ifdef _WIN32
+DWORD WINAPI Begin(LPVOID worker) {
+    Serve(*static_cast<Worker*>(worker));
+    return 0;
+}
+#else
+void* Begin(void* worker) {
+    Serve(*static_cast<Worker*>(worker));
+    return nullptr;
+}
+#endif
+
+}  // namespace
+
+Worker* StartWorker() {
+    Worker& worker = theWorker;
+    if (worker.running)
+        return nullptr;
+    worker.stop = false;
+    if (!Create(worker.go))
+        return nullptr;
+    if (!Create(worker.done)) {
+        Destroy(worker.go);
+        return nullptr;
+    }
+    if (!Launch(worker.thread, &worker)) {
+        Destroy(worker.go);
+        Destroy(worker.done);
         return nullptr;
     }
     worker.running = true;
@@ -147,7 +144,7 @@ Worker* StartWorker() {
 void PostTask(Worker* worker, void (*task)(void*), void* argument) {
     worker->task = task;
     worker->argument = argument;
-    sem_post(&worker->go);
+    Release(worker->go);
 }
 
 void WaitForTask(Worker* worker) {
@@ -156,12 +153,11 @@ void WaitForTask(Worker* worker) {
 
 void StopWorker(Worker* worker) {
     worker->stop = true;
-    sem_post(&worker->go);
-    pthread_join(worker->thread, nullptr);
-    sem_destroy(&worker->go);
-    sem_destroy(&worker->done);
+    Release(worker->go);
+    Join(worker->thread);
+    Destroy(worker->go);
+    Destroy(worker->done);
     worker->running = false;
 }
-#endif
 
 }  // namespace sfx::platform
