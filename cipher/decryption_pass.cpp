@@ -13,31 +13,54 @@ namespace sfx {
 
 namespace {
 
-constexpr std::int32_t ProgressStep = 5000;
-// A whole number of progress steps, so that every chunk starts on a progress point.
-constexpr std::int32_t ChunkSize = 52 * ProgressStep;
-static_assert(ProgressStep % 8 == 0 && ChunkSize % 8 == 0);
+static_assert(DecryptedPayload::ProgressStep % 8 == 0 && DecryptedPayload::ChunkSize % 8 == 0);
 
 constexpr char FixedKey[] = "quib";
 
-// The output is either a file the pass opens and closes itself (outputPath) or a stream the
-// caller owns (borrowed), which is flushed but left open.
-struct Output {
-    const char* path = nullptr;
-    std::FILE* stream = nullptr;
-    bool borrowed = false;
-};
+// One piece is being written while the next is decrypted; Read's pieces use the first.
+std::uint8_t chunks[2][DecryptedPayload::ChunkSize];
 
-bool Fail(ExtractionJob& job, ExtractStatus code, std::FILE* source, Output& output) {
-    if (source != nullptr)
-        std::fclose(source);
-    if (output.stream != nullptr && !output.borrowed)
-        std::fclose(output.stream);
-    job.decryptStatus = code;
-    return false;
+// Writes every piece of `payload` to `output`, one on the worker while the next is read and
+// decrypted. A piece's progress points are announced once it is written, so after a failed
+// write they stop at the block that failed.
+bool WriteAll(DecryptedPayload& payload, PassOutput& output) {
+    WriteBehind writer;
+    writer.Begin(output.stream, payload.total > DecryptedPayload::ChunkSize);
+    int current = 0;
+    std::int64_t queuedAt = 0;
+    for (;;) {
+        const std::int32_t length = payload.Next(chunks[current]);
+        if (!writer.Finish()) {
+            payload.Announce(queuedAt + static_cast<std::int64_t>(writer.stored));
+            return payload.Fail(WriteFailed, output);
+        }
+        payload.Announce(queuedAt + static_cast<std::int64_t>(writer.size));
+        if (length == 0)
+            break;
+        queuedAt = payload.position - length;
+        writer.Start(chunks[current], static_cast<std::size_t>(length));
+        current ^= 1;
+    }
+    if (payload.readFailed)
+        return payload.Fail(ReadFailed, output);
+    return payload.Finish(output);
 }
 
-bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const char* password);
+bool RunPass(ExtractionJob& job, const char* sourcePath, PassOutput& output, const char* outputPath,
+             const char* password) {
+    DecryptedPayload payload;
+    if (!payload.Open(job, sourcePath, password))
+        return payload.Fail(job.decryptStatus, output);
+    if (outputPath != nullptr) {
+        output.stream = platform::OpenFile(outputPath, "wb");
+        output.owned = true;
+        if (output.stream == nullptr)
+            return payload.Fail(WriteFailed, output);
+        // Whole chunks go out: a stream buffer would only add a copy.
+        std::setvbuf(output.stream, nullptr, _IONBF, 0);
+    }
+    return WriteAll(payload, output);
+}
 
 }  // namespace
 
@@ -59,122 +82,131 @@ int DecryptionPass::DeriveKey(const char* password, bool passwordProtected, std:
 
 bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char* outputPath,
                          const char* password) {
-    Output output;
-    output.path = outputPath;
-    return RunPass(job, sourcePath, output, password);
+    PassOutput output;
+    return RunPass(job, sourcePath, output, outputPath, password);
 }
 
 bool DecryptionPass::RunInto(ExtractionJob& job, const char* sourcePath, std::FILE* output,
                              const char* password) {
-    Output borrowed;
+    PassOutput borrowed;
     borrowed.stream = output;
-    borrowed.borrowed = true;
-    return RunPass(job, sourcePath, borrowed, password);
+    return RunPass(job, sourcePath, borrowed, nullptr, password);
 }
 
-namespace {
-
-bool RunPass(ExtractionJob& job, const char* sourcePath, Output output, const char* password) {
-    std::uint8_t key[256];
-    job.decryptStatus = Ok;
+bool DecryptedPayload::Open(ExtractionJob& owner, const char* sourcePath, const char* password) {
+    Close();
+    job = &owner;
+    job->decryptStatus = Ok;
+    position = 0;
+    announced = -1;
+    sum = 0;
+    readFailed = false;
+    pieceAt = pieceLength = 0;
 
     ContainerHeader header;
-    std::FILE* source = nullptr;
     std::int32_t payloadSize = 0;
     ExtractStatus failure = Ok;
     if (!OpenContainer(sourcePath, header, source, payloadSize, failure)) {
-        return Fail(job, failure, nullptr, output);
+        job->decryptStatus = failure;
+        return false;
     }
+    total = payloadSize;
+    blocksEnd = total & ~std::int64_t{7};
+    checksum = header.checksum;
 
-    int keyLength = DecryptionPass::DeriveKey(password, header.passwordProtected != 0, key);
-    if (keyLength == 0)
-        return Fail(job, WrongPassword, source, output);
-
-    if (!output.borrowed) {
-        output.stream = platform::OpenFile(output.path, "wb");
-        if (output.stream == nullptr)
-            return Fail(job, WriteFailed, source, output);
-        // Whole chunks go out: a stream buffer would only add a copy.
-        std::setvbuf(output.stream, nullptr, _IONBF, 0);
+    std::uint8_t key[256];
+    const int keyLength = DecryptionPass::DeriveKey(password, header.passwordProtected != 0, key);
+    if (keyLength == 0) {
+        job->decryptStatus = WrongPassword;
+        return false;
     }
-    std::FILE* const out = output.stream;
-
     BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     std::memset(key, 0, sizeof key);
+    Announce(0);
+    return true;
+}
 
-    // While one chunk is written out (by the worker, when there is more than one chunk),
-    // the next is read and decrypted. Every chunk is read after the progress call for its
-    // start, and its inner progress points are announced and it is queued for writing only
-    // once the write before it has succeeded.
-    static std::uint8_t buffers[2][ChunkSize];
-    WriteBehind writer;
-    writer.Begin(out, payloadSize > ChunkSize);
-    int current = 0;
-    const std::int32_t total = payloadSize;
-    std::int32_t remaining = total;
-    std::int32_t done = 0;
-    std::uint64_t sum = 0;
-    for (;;) {
-        if (done % ProgressStep == 0)
-            job.decryptProgress(done, total);
-        if (remaining < 8)
-            break;
-        std::uint8_t* const buffer = buffers[current];
-        const std::int32_t wanted = std::min(ChunkSize, remaining & ~7);
-        const auto got = static_cast<std::int32_t>(std::fread(buffer, 1, wanted, source));
-        const std::int32_t whole = got & ~7;
-        BlowfishCipher::DecryptBlocksLE(buffer, static_cast<std::size_t>(whole) / 8);
-        const std::uint64_t chunkSum = ByteSum(buffer, whole);
-        if (!writer.Finish())
-            return Fail(job, WriteFailed, source, output);
-        // Progress points inside this chunk; the one at its end comes at the loop head.
-        for (std::int32_t at = done + ProgressStep; at < done + whole; at += ProgressStep) {
-            job.decryptProgress(at, total);
+std::int32_t DecryptedPayload::Next(std::uint8_t* buffer) {
+    if (readFailed || position == total)
+        return 0;
+    if (position == blocksEnd) {
+        // The tail of 0 to 7 bytes is stored in the clear.
+        const auto length = static_cast<std::int32_t>(total - position);
+        if (std::fread(buffer, 1, length, source) != static_cast<std::size_t>(length)) {
+            readFailed = true;
+            return 0;
         }
-        sum += chunkSum;
-        writer.Start(buffer, whole);
-        current ^= 1;
-        done += whole;
-        remaining -= whole;
-        if (whole < wanted) {
-            // The next block could not be read in full.
-            if (!writer.Finish())
-                return Fail(job, WriteFailed, source, output);
-            if (done % ProgressStep == 0)
-                job.decryptProgress(done, total);
-            return Fail(job, ReadFailed, source, output);
-        }
+        sum += ByteSum(buffer, length);
+        position = total;
+        return length;
     }
-    if (!writer.Finish())
-        return Fail(job, WriteFailed, source, output);
+    const auto wanted =
+        static_cast<std::int32_t>(std::min<std::int64_t>(ChunkSize, blocksEnd - position));
+    const auto got = static_cast<std::int32_t>(std::fread(buffer, 1, wanted, source));
+    const std::int32_t whole = got & ~7;
+    BlowfishCipher::DecryptBlocksLE(buffer, static_cast<std::size_t>(whole) / 8);
+    sum += ByteSum(buffer, whole);
+    position += whole;
+    readFailed = got < wanted;  // the next block could not be read in full
+    return whole;
+}
 
-    // The tail of 0 to 7 bytes is stored in the clear.
-    std::uint8_t tail[8];
-    if (remaining > 0) {
-        if (std::fread(tail, 1, remaining, source) != static_cast<std::size_t>(remaining)) {
-            return Fail(job, ReadFailed, source, output);
-        }
-        sum += ByteSum(tail, remaining);
-        if (std::fwrite(tail, 1, remaining, out) != static_cast<std::size_t>(remaining)) {
-            return Fail(job, WriteFailed, source, output);
-        }
+void DecryptedPayload::Announce(std::int64_t reached) {
+    const std::int64_t last = std::min(reached, blocksEnd);
+    std::int64_t point = announced < 0 ? 0 : announced + ProgressStep;
+    for (; point <= last; point += ProgressStep) {
+        // Points never pass the payload's length, which fits 32 bits.
+        job->decryptProgress(static_cast<std::int32_t>(point), static_cast<std::int32_t>(total));
+        announced = point;
     }
+}
 
-    std::fclose(source);
-    // A write that only fails when the buffer is flushed (a full disk) is a failed write.
-    const bool flushed =
-        output.borrowed ? std::fflush(out) == 0 && !std::ferror(out) : std::fclose(out) == 0;
-    output.stream = nullptr;
-    if (!flushed)
-        return Fail(job, WriteFailed, nullptr, output);
-    job.decryptProgress(0, 0);
+std::size_t DecryptedPayload::Read(std::uint8_t* into, std::size_t capacity) {
+    if (pieceAt == pieceLength) {
+        pieceAt = 0;
+        pieceLength = Next(chunks[0]);
+        Announce(position);
+        if (pieceLength == 0)
+            return 0;
+    }
+    const std::size_t count = std::min(capacity, static_cast<std::size_t>(pieceLength - pieceAt));
+    std::memcpy(into, chunks[0] + pieceAt, count);
+    pieceAt += static_cast<std::int32_t>(count);
+    return count;
+}
 
-    if (sum != header.checksum) {
-        job.decryptStatus = WrongPassword;
+bool DecryptedPayload::Finish(PassOutput& output) {
+    // The sum covers the whole payload, whether or not the consumer took all of it.
+    do {
+        pieceLength = Next(chunks[0]);
+        Announce(position);
+    } while (pieceLength > 0);
+    pieceAt = 0;
+    if (readFailed)
+        return Fail(ReadFailed, output);
+    Close();
+    if (!output.Finish())
+        return Fail(WriteFailed, output);
+    job->decryptProgress(0, 0);
+    if (sum != checksum) {
+        job->decryptStatus = WrongPassword;
         return false;
     }
     return true;
 }
 
-}  // namespace
+bool DecryptedPayload::Fail(ExtractStatus code, PassOutput& output) {
+    Close();
+    output.Abandon();
+    if (job != nullptr)
+        job->decryptStatus = code;
+    return false;
+}
+
+void DecryptedPayload::Close() {
+    if (source != nullptr)
+        std::fclose(source);
+    source = nullptr;
+}
+
 }  // namespace sfx

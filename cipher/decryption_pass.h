@@ -1,11 +1,60 @@
-// Decrypts a container's payload into a file while summing the bytes written.
+// Decrypts a container's payload while summing the bytes it yields.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "engine/job.h"
+#include "engine/pass_output.h"
 
 namespace sfx {
+
+// The decrypted payload of one container, yielded piece by piece to whoever takes it (a
+// file, a stream or the decoder). Every byte yielded is summed; Finish checks the sum.
+// The job's decryptStatus is set on every failure, its decryptProgress told of every
+// progress point the consumer announces.
+struct DecryptedPayload {
+    static constexpr std::int32_t ProgressStep = 5000;
+    // A whole number of progress steps, so that every piece of blocks ends on one.
+    static constexpr std::int32_t ChunkSize = 52 * ProgressStep;
+
+    ExtractionJob* job = nullptr;
+    std::FILE* source = nullptr;
+    std::int64_t total = 0;       // payload length
+    std::int64_t blocksEnd = 0;   // where the whole blocks end and the clear tail starts
+    std::int64_t position = 0;    // bytes yielded so far
+    std::int64_t announced = -1;  // the last progress point announced
+    std::uint64_t sum = 0;
+    std::uint64_t checksum = 0;
+    bool readFailed = false;  // the source ended before the payload did
+    // The piece that Read hands out.
+    std::int32_t pieceAt = 0;
+    std::int32_t pieceLength = 0;
+
+    DecryptedPayload() = default;
+    DecryptedPayload(const DecryptedPayload&) = delete;
+    DecryptedPayload& operator=(const DecryptedPayload&) = delete;
+    ~DecryptedPayload() { Close(); }
+
+    // Opens the container, keys the cipher and announces the first progress point.
+    bool Open(ExtractionJob& owner, const char* sourcePath, const char* password);
+    // Reads and decrypts the next piece into `buffer` (ChunkSize bytes): whole blocks while
+    // there are any, then the tail as it is stored. Returns its length; 0 at the end of the
+    // payload, and after the whole blocks before a read that came short (readFailed).
+    std::int32_t Next(std::uint8_t* buffer);
+    // Announces the progress points of the whole blocks before `reached`: they are in place.
+    void Announce(std::int64_t reached);
+    // Up to `capacity` bytes of the payload into `into`, each piece announced as it is
+    // handed out; 0 at the end or after a short read.
+    std::size_t Read(std::uint8_t* into, std::size_t capacity);
+    // Takes the rest of the payload, closes the source, then `output`; makes the closing
+    // progress call and compares the sum. False with decryptStatus set otherwise.
+    bool Finish(PassOutput& output);
+    // Fails with `code`: both streams are let go, no further progress call is made.
+    bool Fail(ExtractStatus code, PassOutput& output);
+    void Close();
+};
 
 struct DecryptionPass {
     // Writes the decrypted payload of the container in sourcePath to outputPath. True when

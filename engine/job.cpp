@@ -11,143 +11,166 @@ namespace sfx {
 
 namespace {
 
-constexpr std::size_t WorkPathSize = 512;
 constexpr char IntermediateSuffix[] = ".lzw";
 
-// A new empty file for an intermediate stream that nobody is meant to keep: in the folder
-// for temporary files, else beside the source.
-bool CreateScratchFile(const char* sourcePath, char* pathOut, std::size_t capacity) {
-    char folder[WorkPathSize];
-    if (platform::TempFolder(folder, sizeof folder) &&
-        platform::CreateUniqueSibling(folder, pathOut, capacity)) {
+bool ReadHeader(ExtractionJob& job, const char* sourcePath, ContainerHeader& header) {
+    job.status = Ok;
+    ExtractStatus failure = Ok;
+    if (ReadContainerHeader(sourcePath, header, failure))
         return true;
+    job.status = failure;
+    return false;
+}
+
+// What a "wb" open of the destination would refuse, refused before anything is written.
+bool Fail(ExtractionJob& job, ExtractStatus code) {
+    job.status = code;
+    return false;
+}
+
+bool CheckDestination(ExtractionJob& job, const char* destinationPath, bool compressed) {
+    // A compressed payload's stream may be kept beside the destination under ".lzw".
+    const std::size_t limit = compressed ? MaxPathLength - 4 : MaxPathLength;
+    const std::size_t length = strnlen(destinationPath, MaxPathLength + 1);
+    if (length == 0 || length > limit)
+        return Fail(job, WriteFailed);
+    switch (platform::KindOf(destinationPath)) {
+        case platform::PathKind::Missing:
+            return true;
+        case platform::PathKind::Directory:
+        case platform::PathKind::Other:  // a FIFO, device or socket: `-o -` is for streams
+            return Fail(job, WriteFailed);
+        case platform::PathKind::Regular:
+            if (job.replaceExisting && !platform::MayWrite(destinationPath))
+                return Fail(job, WriteFailed);
+            [[fallthrough]];
+        case platform::PathKind::Link:
+            if (job.replaceExisting)
+                return true;
+            job.destinationTaken = true;
+            return Fail(job, WriteFailed);
     }
-    return platform::CreateUniqueSibling(sourcePath, pathOut, capacity);
+    return true;
+}
+
+// The user's file is staged beside the destination; when that folder takes no new file
+// but the destination itself may be written, in the folder for temporary files.
+bool CreateStaging(platform::OwnFile& staging, const char* destinationPath) {
+    if (staging.CreateBeside(destinationPath))
+        return true;
+    char folder[platform::PathCapacity];
+    return platform::KindOf(destinationPath) == platform::PathKind::Regular &&
+           platform::TempFolder(folder, sizeof folder) && staging.CreateBeside(folder);
+}
+
+bool Place(ExtractionJob& job, platform::OwnFile& staging, const char* destinationPath) {
+    switch (platform::PlaceFile(staging, destinationPath, job.replaceExisting)) {
+        case platform::Placement::Placed:
+            return true;
+        case platform::Placement::Taken:
+            job.destinationTaken = true;
+            return Fail(job, WriteFailed);
+        case platform::Placement::Failed:
+            break;
+    }
+    return Fail(job, WriteFailed);
+}
+
+// After a failed decoding the verified stream stays for the user: under the destination's
+// name with ".lzw" when that is free, else under its own name.
+void KeepIntermediate(ExtractionJob& job, platform::OwnFile& intermediate,
+                      const char* destinationPath) {
+    char preferred[platform::PathCapacity];
+    const std::size_t length = strnlen(destinationPath, MaxPathLength);
+    std::memcpy(preferred, destinationPath, length);
+    std::memcpy(preferred + length, IntermediateSuffix, sizeof IntermediateSuffix);
+    platform::KeepFile(intermediate, preferred);
+    std::memcpy(job.keptPath, intermediate.path, sizeof job.keptPath);
+}
+
+std::size_t ReadDecrypted(void* payload, std::uint8_t* into, std::size_t capacity) {
+    return static_cast<DecryptedPayload*>(payload)->Read(into, capacity);
 }
 
 }  // namespace
 
 bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
                             const char* password) {
-    status = Ok;
-
+    destinationTaken = false;
+    keptPath[0] = '\0';
     ContainerHeader header;
-    ExtractStatus failure = Ok;
-    if (!ReadContainerHeader(sourcePath, header, failure)) {
-        status = failure;
+    if (!ReadHeader(*this, sourcePath, header))
         return false;
-    }
     const bool compressed = header.compressed != 0;
-
-    // The destination must leave room for ".lzw" within the path limit when compressed.
-    const std::size_t limit = compressed ? MaxPathLength - 4 : MaxPathLength;
-    const std::size_t length = strnlen(destinationPath, MaxPathLength + 1);
-    if (length == 0 || length > limit || platform::IsDirectory(destinationPath)) {
-        status = WriteFailed;
+    if (!CheckDestination(*this, destinationPath, compressed))
         return false;
+
+    // Both files are this run's own and go on every return but the ones that keep them.
+    platform::OwnFile staging;
+    platform::OwnFile intermediate;
+    if (!CreateStaging(staging, destinationPath) ||
+        (compressed && !intermediate.CreateBeside(staging.path))) {
+        return Fail(*this, WriteFailed);
     }
 
-    // The user's file is written beside the destination under a name of its own and moved
-    // onto the destination only once it is verified, so a failed attempt never harms what
-    // stood there before.
-    char staging[WorkPathSize];
+    std::FILE* decrypted = compressed ? intermediate.stream : staging.stream;
+    if (!DecryptionPass::RunInto(*this, sourcePath, decrypted, password))
+        return Fail(*this, decryptStatus);
 
-    if (!compressed) {
-        if (!platform::CreateUniqueSibling(destinationPath, staging, sizeof staging)) {
-            status = WriteFailed;
+    if (compressed) {
+        // The decoder reads exactly the bytes whose sum was checked, through the same handle.
+        if (std::fseek(intermediate.stream, 0, SEEK_SET) != 0)
+            return Fail(*this, WriteFailed);
+        LzwSource input;
+        input.file = intermediate.stream;
+        input.length = platform::FileLength(intermediate.stream);
+        PassOutput output;
+        output.stream = staging.stream;
+        if (!DecompressionPass::RunFrom(*this, input, output)) {
+            KeepIntermediate(*this, intermediate, destinationPath);
             return false;
         }
-        if (!DecryptionPass::Run(*this, sourcePath, staging, password)) {
-            status = decryptStatus;
-            platform::RemoveFile(staging);
-            return false;
-        }
-        if (!platform::ReplaceFile(staging, destinationPath)) {
-            platform::RemoveFile(staging);
-            status = WriteFailed;
-            return false;
-        }
-        return true;
     }
-
-    char intermediate[WorkPathSize];
-    std::memcpy(intermediate, destinationPath, length);
-    std::memcpy(intermediate + length, IntermediateSuffix, sizeof IntermediateSuffix);
-    // Writing the intermediate file must not empty the very file being read.
-    if (platform::SameFile(intermediate, sourcePath)) {
-        status = WriteFailed;
-        return false;
-    }
-
-    // Until the run ends the intermediate file goes if the process is interrupted.
-    platform::TrackTemporary(intermediate);
-    if (!DecryptionPass::Run(*this, sourcePath, intermediate, password)) {
-        status = decryptStatus;
-        platform::RemoveFile(intermediate);
-        return false;
-    }
-    // After a failed decompression the verified intermediate file stays on disk.
-    if (!platform::CreateUniqueSibling(destinationPath, staging, sizeof staging)) {
-        platform::UntrackTemporary(intermediate);
-        status = WriteFailed;
-        return false;
-    }
-    if (!DecompressionPass::Run(*this, intermediate, staging)) {
-        platform::UntrackTemporary(intermediate);
-        platform::RemoveFile(staging);
-        return false;
-    }
-    if (!platform::ReplaceFile(staging, destinationPath)) {
-        platform::UntrackTemporary(intermediate);
-        platform::RemoveFile(staging);
-        status = WriteFailed;
-        return false;
-    }
-    platform::RemoveFile(intermediate);
-    return true;
+    return Place(*this, staging, destinationPath);
 }
 
 bool ExtractionJob::Test(const char* sourcePath, const char* password) {
     // Everything an extraction checks, with the bytes going nowhere.
     std::FILE* sink = platform::OpenFile(platform::NullDevicePath(), "wb");
-    if (sink == nullptr) {
-        status = WriteFailed;
-        return false;
-    }
+    if (sink == nullptr)
+        return Fail(*this, WriteFailed);
     const bool passed = ExtractToStream(sourcePath, sink, password);
     std::fclose(sink);
     return passed;
 }
 
 bool ExtractionJob::ExtractToStream(const char* sourcePath, std::FILE* out, const char* password) {
-    status = Ok;
-
     ContainerHeader header;
-    ExtractStatus failure = Ok;
-    if (!ReadContainerHeader(sourcePath, header, failure)) {
-        status = failure;
+    if (!ReadHeader(*this, sourcePath, header))
         return false;
-    }
 
     if (header.compressed == 0) {
-        const bool passed = DecryptionPass::RunInto(*this, sourcePath, out, password);
-        if (!passed)
-            status = decryptStatus;
-        return passed;
+        if (!DecryptionPass::RunInto(*this, sourcePath, out, password))
+            return Fail(*this, decryptStatus);
+        return true;
     }
 
-    char intermediate[WorkPathSize];
-    if (!CreateScratchFile(sourcePath, intermediate, sizeof intermediate)) {
-        status = WriteFailed;
-        return false;
-    }
-    bool passed = DecryptionPass::Run(*this, sourcePath, intermediate, password);
-    if (!passed)
-        status = decryptStatus;
-    else
-        passed = DecompressionPass::RunInto(*this, intermediate, out);
-    platform::RemoveFile(intermediate);
-    return passed;
+    // The decoder pulls the payload from the cipher as it needs it; no byte goes to disk.
+    DecryptedPayload payload;
+    if (!payload.Open(*this, sourcePath, password))
+        return Fail(*this, decryptStatus);
+    LzwSource input;
+    input.read = ReadDecrypted;
+    input.context = &payload;
+    input.length = payload.total;
+    PassOutput output;
+    output.stream = out;
+    const bool decoded = DecompressionPass::RunFrom(*this, input, output);
+    // The whole payload is summed even when decoding stopped early: a wrong sum says more.
+    PassOutput none;
+    if (!payload.Finish(none))
+        return Fail(*this, decryptStatus);
+    return decoded;
 }
 
 bool ExtractionJob::ReadRiddle(const char* sourcePath, char* riddleOut,

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "engine/status.h"
+#include "platform/own_file.h"
 
 namespace sfx {
 
@@ -13,24 +14,32 @@ struct ExtractionJob {
     ProgressCallback decryptProgress = NoProgress;
     ProgressCallback lzwProgress = NoProgress;
     ExtractStatus status = Ok;  // the overall status callers read
+    // Whether Extract may replace a file that stands at the destination, as the dialog's
+    // "wb" open would; without it nothing there is ever replaced.
+    bool replaceExisting = true;
+    // Set by Extract when the destination was taken and might not be replaced.
+    bool destinationTaken = false;
+    // Where Extract kept the verified intermediate stream when decoding it failed; "" else.
+    char keptPath[platform::PathCapacity] = {};
 
     void SetDecryptProgress(ProgressCallback callback) { decryptProgress = callback; }
     void SetLzwProgress(ProgressCallback callback) { lzwProgress = callback; }
 
     // Extracts the file in the container appended to sourcePath to destinationPath.
-    // The destination is replaced only once the file has been fully verified; on failure it
-    // is left exactly as it was. Returns false with `status` set on failure.
+    // Every file it writes is its own (new, owner-only, never through a link) until the
+    // verified file is put at the destination; on failure the destination is left exactly
+    // as it was. Returns false with `status` set on failure.
     bool Extract(const char* sourcePath, const char* destinationPath, const char* password);
 
     // Runs the whole extraction but keeps no file: decrypts, checks the sum and, when the
-    // payload is compressed, decodes it. A temporary file needed on the way is removed on
-    // every return. Returns false with `status` set on failure.
+    // payload is compressed, decodes it. Returns false with `status` set on failure.
     bool Test(const char* sourcePath, const char* password);
 
     // Extracts into a stream the caller owns (flushed, not closed). The bytes reach `out`
     // before the sum is checked, so a false result may follow output that must be thrown
-    // away. A compressed payload is decrypted into a temporary file first, which is removed
-    // on every return. Returns false with `status` set on failure.
+    // away. A compressed payload goes from the cipher straight into the decoder, in memory;
+    // a wrong sum is WrongPassword even when decoding failed first. Returns false with
+    // `status` set on failure.
     bool ExtractToStream(const char* sourcePath, std::FILE* out, const char* password);
 
     // Copies the password hint (at most 255 characters, always terminated) into riddleOut
@@ -39,7 +48,12 @@ struct ExtractionJob {
     bool ReadRiddle(const char* sourcePath, char* riddleOut, std::uint8_t* protectedOut);
 };
 
-// The longest path the engine accepts for a destination (and for any text path).
+// The longest path the engine accepts for a destination: the Windows program's fields hold
+// 255 characters; elsewhere paths go up to the system's limit.
+#ifdef _WIN32
 constexpr int MaxPathLength = 255;
+#else
+constexpr int MaxPathLength = static_cast<int>(platform::PathCapacity) - 1;
+#endif
 
 }  // namespace sfx

@@ -5,7 +5,8 @@ namespace sfx {
 namespace {
 void Write(void* self) {
     WriteBehind& writer = *static_cast<WriteBehind*>(self);
-    writer.written = std::fwrite(writer.data, 1, writer.size, writer.out) == writer.size;
+    writer.stored = std::fwrite(writer.data, 1, writer.size, writer.out);
+    writer.written = writer.stored == writer.size;
 }
 }  // namespace
 

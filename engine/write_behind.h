@@ -15,6 +15,7 @@ struct WriteBehind {
     platform::Worker* worker = nullptr;
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
+    std::size_t stored = 0;  // how many of the queued bytes the last write took
     bool pending = false;
     bool written = true;  // false from the first write that failed on
 

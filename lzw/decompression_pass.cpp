@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "lzw/lzw_decoder.h"
 #include "platform/platform.h"
 
 namespace sfx {
@@ -21,73 +20,89 @@ bool CopyPath(char* text, const char* path) {
     return true;
 }
 
-// The output is a file the pass creates and closes (outputPath) or, when outputPath is null,
-// a stream the caller owns, which is flushed but left open.
-bool RunPass(ExtractionJob& job, const char* intermediatePath, const char* destinationPath,
-             std::FILE* borrowed) {
-    auto* prefixCodes =
+// The decoder's dictionary for one run, released on every return.
+struct Dictionary {
+    std::uint32_t* prefixCodes =
         static_cast<std::uint32_t*>(platform::Allocate(LzwDictionarySize * sizeof(std::uint32_t)));
-    auto* suffixBytes = static_cast<std::uint8_t*>(platform::Allocate(LzwDictionarySize));
-    auto finish = [&](bool result, ExtractStatus code) {
+    std::uint8_t* suffixBytes = static_cast<std::uint8_t*>(platform::Allocate(LzwDictionarySize));
+
+    Dictionary() = default;
+    Dictionary(const Dictionary&) = delete;
+    Dictionary& operator=(const Dictionary&) = delete;
+    ~Dictionary() {
         platform::Release(prefixCodes);
         platform::Release(suffixBytes);
-        if (!result)
-            job.status = code;
-        return result;
-    };
-    if (prefixCodes == nullptr || suffixBytes == nullptr)
-        return finish(false, OutOfMemory);
-
-    char inputPath[PathTextSize];
-    char outputPath[PathTextSize];
-    if (!CopyPath(inputPath, intermediatePath) ||
-        (borrowed == nullptr && !CopyPath(outputPath, destinationPath))) {
-        return finish(false, WriteFailed);
     }
+    bool Allocated() const { return prefixCodes != nullptr && suffixBytes != nullptr; }
+};
 
-    std::FILE* input = platform::OpenFile(inputPath, "rb");
-    if (input == nullptr)
-        return finish(false, WriteFailed);
+bool Fail(ExtractionJob& job, ExtractStatus code, PassOutput& output) {
+    output.Abandon();
+    job.status = code;
+    return false;
+}
 
+// Checks the magic, opens outputPath when there is one, decodes and finishes the output.
+bool DecodeInto(ExtractionJob& job, Dictionary& dictionary, LzwSource& input, PassOutput& output,
+                const char* outputPath) {
     std::uint8_t magic[4];
-    if (std::fread(magic, 1, 4, input) != 4 || std::memcmp(magic, IntermediateMagic, 4) != 0) {
-        std::fclose(input);
-        return finish(false, DecompressFailed);
-    }
+    std::size_t got = 0;
+    for (std::size_t more = 1; got < 4 && more > 0; got += more)
+        more = input.Read(magic + got, 4 - got);
+    if (got != 4 || std::memcmp(magic, IntermediateMagic, 4) != 0)
+        return Fail(job, DecompressFailed, output);
 
-    std::FILE* output = borrowed != nullptr ? borrowed : platform::OpenFile(outputPath, "wb");
-    if (output == nullptr) {
-        std::fclose(input);
-        return finish(false, WriteFailed);
+    if (outputPath != nullptr) {
+        output.stream = platform::OpenFile(outputPath, "wb");
+        output.owned = true;
+        if (output.stream == nullptr)
+            return Fail(job, WriteFailed, output);
     }
 
     LzwDecoder& decoder = TheLzwDecoder();
-    decoder.SetDictionary(prefixCodes, suffixBytes);
-    const bool decoded = decoder.Decode(input, output, job.lzwProgress);
+    decoder.SetDictionary(dictionary.prefixCodes, dictionary.suffixBytes);
+    const bool decoded = decoder.Decode(input, output.stream, job.lzwProgress);
     decoder.SetDictionary(nullptr, nullptr);
-    std::fclose(input);
-    if (borrowed != nullptr) {
-        if (!decoded)
-            return finish(false, DecompressFailed);
-        // The caller's stream (a pipe) that can't take the bytes is a failed write.
-        const bool flushed = std::fflush(output) == 0 && !std::ferror(output);
-        return finish(flushed, WriteFailed);
-    }
-    // A destination that can't be flushed in full (a full disk) is not a decoded file.
-    const bool closed = std::fclose(output) == 0;
-    return finish(decoded && closed, DecompressFailed);
+    // A file that can't be closed in full (a full disk) is not a decoded file; a caller's
+    // stream (a pipe) that can't take the bytes is a failed write.
+    const bool owned = output.owned;
+    const bool stored = output.Finish();
+    if (!decoded)
+        return Fail(job, DecompressFailed, output);
+    if (!stored)
+        return Fail(job, owned ? DecompressFailed : WriteFailed, output);
+    return true;
 }
 
 }  // namespace
 
 bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
                             const char* destinationPath) {
-    return RunPass(job, intermediatePath, destinationPath, nullptr);
+    PassOutput output;
+    Dictionary dictionary;
+    if (!dictionary.Allocated())
+        return Fail(job, OutOfMemory, output);
+    char inputPath[PathTextSize];
+    char outputPath[PathTextSize];
+    if (!CopyPath(inputPath, intermediatePath) || !CopyPath(outputPath, destinationPath))
+        return Fail(job, WriteFailed, output);
+
+    std::FILE* file = platform::OpenFile(inputPath, "rb");
+    if (file == nullptr)
+        return Fail(job, WriteFailed, output);
+    LzwSource input;
+    input.file = file;
+    input.length = platform::FileLength(file);
+    const bool decoded = DecodeInto(job, dictionary, input, output, outputPath);
+    std::fclose(file);
+    return decoded;
 }
 
-bool DecompressionPass::RunInto(ExtractionJob& job, const char* intermediatePath,
-                                std::FILE* output) {
-    return RunPass(job, intermediatePath, nullptr, output);
+bool DecompressionPass::RunFrom(ExtractionJob& job, LzwSource& input, PassOutput& output) {
+    Dictionary dictionary;
+    if (!dictionary.Allocated())
+        return Fail(job, OutOfMemory, output);
+    return DecodeInto(job, dictionary, input, output, nullptr);
 }
 
 }  // namespace sfx

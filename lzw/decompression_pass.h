@@ -1,9 +1,11 @@
-// Turns the intermediate ".lzw" file into the destination file.
+// Turns the intermediate ".lzw" stream into the user's file.
 #pragma once
 
 #include <cstdio>
 
 #include "engine/job.h"
+#include "engine/pass_output.h"
+#include "lzw/lzw_decoder.h"
 
 namespace sfx {
 
@@ -14,9 +16,9 @@ struct DecompressionPass {
     // every return.
     static bool Run(ExtractionJob& job, const char* intermediatePath, const char* destinationPath);
 
-    // The same pass into a stream the caller owns: flushed, not closed. A stream that can't
-    // take the decoded bytes fails with WriteFailed.
-    static bool RunInto(ExtractionJob& job, const char* intermediatePath, std::FILE* output);
+    // The same pass from a stream that starts with the magic, into `output`, which is
+    // finished (closed or flushed and checked) on every return.
+    static bool RunFrom(ExtractionJob& job, LzwSource& input, PassOutput& output);
 };
 
 }  // namespace sfx

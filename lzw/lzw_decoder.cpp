@@ -41,14 +41,14 @@ void LzwDecoder::Refill(std::uint64_t need) {
     inStart_ += from;
     inEnd_ -= from;
     while (!inputExhausted_ && inStart_ + inEnd_ < need) {
-        const std::size_t got = std::fread(inBuf_ + inEnd_, 1, InputChunk - inEnd_, input_);
+        const std::size_t got = input_->Read(inBuf_ + inEnd_, InputChunk - inEnd_);
         if (got == 0)
             inputExhausted_ = true;
         inEnd_ += static_cast<int>(got);
     }
 }
 
-std::uint32_t LzwDecoder::ReadCodeSlowly() {
+std::uint32_t LzwDecoder::ReadCode() {
     // The byte-by-byte reader has fetched this many bytes once it holds the code's bits.
     std::uint64_t need = (bitPos_ + 32) >> 3;
     bool exhausted = false;
@@ -118,14 +118,21 @@ inline std::uint32_t LzwDecoder::TakeCode() {
 }
 
 bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback progress) {
+    LzwSource source;
+    source.file = input;
+    source.length = platform::FileLength(input);
+    return Decode(source, output, progress);
+}
+
+bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback progress) {
     static_assert(OutputCapacity >= OutputHistory + LzwStackSize + 1);
     static_assert(OutputHistory >= LzwStackSize);
     status_ = Ok;
     width_ = 9;
     bytesFetched_ = 0;
-    const std::int64_t length = platform::FileLength(input);
+    const std::int64_t length = input.length;
     inputLength_ = length < 0 ? 0 : length > INT32_MAX ? INT32_MAX : static_cast<int>(length);
-    input_ = input;
+    input_ = &input;
     output_ = output;
     progress_ = progress;
     bitPos_ = 0;
@@ -168,7 +175,7 @@ bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback pr
             bitPos_ = bitPos;
             bytesFetched_ = fetched;
             width_ = width;
-            code = ReadCodeSlowly();
+            code = ReadCode();
             if (status_ != Ok)
                 break;
             bitPos = bitPos_;

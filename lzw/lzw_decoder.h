@@ -5,6 +5,7 @@
 // The width grows one code early: when the next free code reaches 2^width - 1.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -20,6 +21,20 @@ constexpr std::uint32_t LzwFirstFreeCode = 258;
 constexpr std::uint32_t LzwLastCode = 16383;
 constexpr int LzwMaxWidth = 14;
 
+// Where a code stream comes from: an open file, or a function that hands out its next bytes.
+struct LzwSource {
+    std::FILE* file = nullptr;
+    // Copies up to `capacity` bytes into `into`; 0 at the end of the stream.
+    std::size_t (*read)(void* context, std::uint8_t* into, std::size_t capacity) = nullptr;
+    void* context = nullptr;
+    std::int64_t length = 0;  // the length of what the progress calls count against
+
+    std::size_t Read(std::uint8_t* into, std::size_t capacity) {
+        return file != nullptr ? std::fread(into, 1, capacity, file)
+                               : read(context, into, capacity);
+    }
+};
+
 class LzwDecoder {
   public:
     // Hands over the dictionary arrays (LzwDictionarySize entries each) for the next runs.
@@ -30,6 +45,8 @@ class LzwDecoder {
     // exhausted input, an invalid code, a string over 4000 bytes or a failed write.
     // Neither stream is closed; decoded bytes are flushed to `output` before returning.
     bool Decode(std::FILE* input, std::FILE* output, ProgressCallback progress);
+    // The same from any source; progress counts against input.length.
+    bool Decode(LzwSource& input, std::FILE* output, ProgressCallback progress);
 
     ExtractStatus status() const { return status_; }
 
@@ -43,9 +60,10 @@ class LzwDecoder {
     // Every string copy may write this many bytes past its end.
     static constexpr int CopyOverrun = 16;
 
-    // Takes the next code when it needs new input or a progress report; NoCode (with the
-    // status set) when the input is exhausted. Decode reads the other codes itself.
-    std::uint32_t ReadCodeSlowly();
+    // Reads the next code, fetching new input and reporting progress as needed; NoCode
+    // (with the status set) when the input is exhausted. Decode's fast path takes the codes
+    // that need neither itself.
+    std::uint32_t ReadCode();
     // The code at bitPos_, whose bytes are at hand.
     std::uint32_t TakeCode();
     // Reads more of the input so that its first `need` bytes are at hand, if there are so
@@ -65,7 +83,7 @@ class LzwDecoder {
 
     std::uint32_t* prefix_ = nullptr;
     std::uint8_t* suffix_ = nullptr;
-    std::FILE* input_ = nullptr;
+    LzwSource* input_ = nullptr;
     std::FILE* output_ = nullptr;
     ProgressCallback progress_ = NoProgress;
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -22,13 +23,27 @@ test::ContainerSpec Compressed() {
     return spec;
 }
 
-// Watches the folder from inside the passes.
+// Watches the folder from inside the passes: the run's own files ("~" names), which only
+// their owner may read, and the name ".lzw" beside the destination, which it never uses.
 std::string watchedPath;
+std::string watchedFolder;
 bool sawWatchedPath = false;
+std::size_t mostOwnFiles = 0;
 int lzwCalls = 0;
 void WatchPath(std::int32_t, std::int32_t) {
     if (std::filesystem::exists(watchedPath))
         sawWatchedPath = true;
+    std::size_t own = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(watchedFolder)) {
+        if (entry.path().filename().string()[0] != '~')
+            continue;
+        ++own;
+#ifndef _WIN32
+        EXPECT_EQ(entry.status().permissions(),
+                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
+    }
+    mostOwnFiles = std::max(mostOwnFiles, own);
 }
 void CountLzw(std::int32_t, std::int32_t) {
     ++lzwCalls;
@@ -49,10 +64,15 @@ TEST(ExtractTest, UncompressedAndCompressedSucceed) {
     EXPECT_EQ(lzwCalls, 0);  // never reaches the decompression pass
 
     watchedPath = dir / "report.doc.lzw";
+    watchedFolder = dir / "";
     sawWatchedPath = false;
+    mostOwnFiles = 0;
     job.SetLzwProgress(WatchPath);
+    job.SetDecryptProgress(WatchPath);
     ASSERT_TRUE(job.Extract((dir / "packed.exe").c_str(), (dir / "report.doc").c_str(), "secret"));
-    EXPECT_TRUE(sawWatchedPath);  // the intermediate file sits beside the destination
+    // The intermediate stream and the staged file sit beside the destination, private.
+    EXPECT_FALSE(sawWatchedPath);
+    EXPECT_EQ(mostOwnFiles, 2u);
     EXPECT_EQ(test::ReadBytes(dir / "report.doc"), plain);
     EXPECT_EQ(dir.Entries(),
               (std::vector<std::string>{"a.txt", "packed.exe", "plain.exe", "report.doc"}));
@@ -146,14 +166,30 @@ TEST(ExtractTest, PathLimits) {
     test::WriteBytes(dir / "plain.exe", MakeContainer(plain));
     test::WriteBytes(dir / "packed.exe", MakeContainer(test::Intermediate(plain), Compressed()));
     const std::string base = dir / "";
-    auto pathOf = [&](std::size_t length) { return base + std::string(length - base.size(), 'p'); };
+    // A path of exactly `length` characters, through as many folders as names allow.
+    auto pathOf = [&](std::size_t length) {
+        std::string path = base;
+        while (length - path.size() > 200) {
+            path += std::string(150, 'd');
+            std::filesystem::create_directory(path);
+            path += '/';
+        }
+        return path + std::string(length - path.size(), 'p');
+    };
     ExtractionJob job;
-    // 255 characters fit an uncompressed extraction, 251 a compressed one.
-    EXPECT_TRUE(job.Extract((dir / "plain.exe").c_str(), pathOf(255).c_str(), "secret"));
-    EXPECT_FALSE(job.Extract((dir / "plain.exe").c_str(), pathOf(256).c_str(), "secret"));
+    // The platform's longest path fits an uncompressed extraction (255 characters on Windows),
+    // four less a compressed one, whose stream may be kept under ".lzw".
+    const std::size_t longest = MaxPathLength;
+    for (std::size_t length : {std::size_t{1000}, longest}) {
+        if (length > longest)
+            continue;
+        EXPECT_TRUE(job.Extract((dir / "plain.exe").c_str(), pathOf(length).c_str(), "secret"));
+        EXPECT_EQ(test::ReadBytes(pathOf(length)), plain) << length;
+    }
+    EXPECT_FALSE(job.Extract((dir / "plain.exe").c_str(), pathOf(longest + 1).c_str(), "secret"));
     EXPECT_EQ(job.status, WriteFailed);
-    EXPECT_TRUE(job.Extract((dir / "packed.exe").c_str(), pathOf(251).c_str(), "secret"));
-    EXPECT_FALSE(job.Extract((dir / "packed.exe").c_str(), pathOf(252).c_str(), "secret"));
+    EXPECT_TRUE(job.Extract((dir / "packed.exe").c_str(), pathOf(longest - 4).c_str(), "secret"));
+    EXPECT_FALSE(job.Extract((dir / "packed.exe").c_str(), pathOf(longest - 3).c_str(), "secret"));
     EXPECT_EQ(job.status, WriteFailed);
     std::string huge(5000, 'h');
     EXPECT_FALSE(job.Extract((dir / "plain.exe").c_str(), huge.c_str(), "secret"));

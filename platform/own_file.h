@@ -1,0 +1,63 @@
+// Files an extraction creates for itself: new, owner-only, never reached through a link,
+// deleted on every path but the one that keeps them, and the one move that puts a verified
+// file in its place.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+namespace sfx::platform {
+
+#ifdef _WIN32
+constexpr std::size_t PathCapacity = 260;  // MAX_PATH: the ANSI calls take no more
+#else
+constexpr std::size_t PathCapacity = 4096;  // PATH_MAX
+#endif
+
+// What stands at a path, not following a final link.
+enum class PathKind { Missing, Regular, Link, Directory, Other };
+PathKind KindOf(const char* path);
+// True when an existing file could be opened for writing by this process ("wb" would work).
+bool MayWrite(const char* path);
+
+// A file created by this run. While `present`, it is on disk, tracked for deletion on an
+// interrupt, and removed by the destructor unless it has been placed or kept.
+struct OwnFile {
+    char path[PathCapacity] = {};
+    std::FILE* stream = nullptr;  // open for writing and reading back, unbuffered
+    bool present = false;
+
+    OwnFile() = default;
+    OwnFile(const OwnFile&) = delete;
+    OwnFile& operator=(const OwnFile&) = delete;
+    ~OwnFile() { Remove(); }
+
+    // Creates a new file with a name of its own in the folder of `siblingPath` (mode 0600,
+    // CREATE_NEW, deletable while open). The name is short enough that the new path is no
+    // longer than the platform allows whenever siblingPath is. False when the folder takes
+    // no new file.
+    bool CreateBeside(const char* siblingPath);
+    // Closes the stream; false when bytes written before could not be stored.
+    bool Close();
+    // Closes and deletes the file (retried while another program holds it for a moment).
+    void Remove();
+};
+
+enum class Placement { Placed, Taken, Failed };
+
+// Puts the verified `file` at `destination` as a plain "wb" open would have left it:
+//   - nothing there: a new file with the usual permissions (0666 minus the umask);
+//   - a regular file: replaced when `replace` allows it and the file is writable, keeping
+//     its permission bits and, where the process may set them, its owner and group; when
+//     its folder takes no new file, the bytes are copied into it instead;
+//   - a link: the link is replaced, its target never touched;
+//   - a folder, FIFO, device or socket: Failed, left alone.
+// Without `replace` nothing is ever replaced, not even what appeared meanwhile (Taken).
+// The file is closed and stops being ours once Placed; on failure it stays ours.
+Placement PlaceFile(OwnFile& file, const char* destination, bool replace);
+
+// Keeps `file` for the user under `preferredPath` when that name is free, else where it is.
+// The file is no longer deleted; its path tells where it stayed.
+void KeepFile(OwnFile& file, const char* preferredPath);
+
+}  // namespace sfx::platform
