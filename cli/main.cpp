@@ -191,6 +191,9 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
         return failure;
 
     ExtractionJob job;
+    // Without --force nothing at the destination is replaced, not even what appears while
+    // the file is being extracted.
+    job.replaceExisting = arguments.force;
     AttachProgress(job, arguments.quiet);
     platform::RemoveTemporariesOnInterrupt(true);
     bool done = false;
@@ -204,8 +207,17 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
     ClearProgress();
     asked.Clear();
 
+    if (!done && job.destinationTaken) {
+        std::fprintf(stderr, "unsfx: %s exists; use --force to replace it\n",
+                     Printable(destination).c_str());
+        return ExitDestinationExists;
+    }
     if (!done) {
         Report(file, StatusMessage(job.status));
+        if (job.keptPath[0] != '\0') {
+            std::fprintf(stderr, "unsfx: the decrypted, still compressed stream is kept in %s\n",
+                         Printable(job.keptPath).c_str());
+        }
         return job.status;
     }
     if (arguments.command == Command::Test && !arguments.quiet)
@@ -247,6 +259,9 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
 }
 
 int Run(int argc, char** argv) {
+    // A closed pipe or a file-size limit is a failed write, reported and cleaned up like any
+    // other, not a death that leaves the run's files behind.
+    platform::IgnoreWriteSignals();
     Arguments arguments;
     std::string error;
     if (argc < 2)

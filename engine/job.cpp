@@ -170,6 +170,9 @@ bool ExtractionJob::ExtractToStream(const char* sourcePath, std::FILE* out, cons
     PassOutput none;
     if (!payload.Finish(none))
         return Fail(*this, decryptStatus);
+    // A stream that stopped taking the bytes (a closed pipe) is a failed write.
+    if (!decoded && std::ferror(out))
+        return Fail(*this, WriteFailed);
     return decoded;
 }
 

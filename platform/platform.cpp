@@ -332,6 +332,13 @@ void RemoveTemporariesOnInterrupt(bool on) {
 }
 #endif
 
+void IgnoreWriteSignals() {
+#ifndef _WIN32
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
+}
+
 bool UseBinaryMode(std::FILE* stream) {
 #ifdef _WIN32
     return _setmode(_fileno(stream), _O_BINARY) != -1;

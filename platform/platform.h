@@ -39,6 +39,10 @@ void RemoveTrackedTemporaries();
 // tracked files before the process ends as it would have without this.
 void RemoveTemporariesOnInterrupt(bool on);
 
+// Makes writes to a closed pipe and past the file-size limit fail with an error (EPIPE,
+// EFBIG) instead of ending the process. Nothing to do on Windows.
+void IgnoreWriteSignals();
+
 // Makes an already open stream (standard output) pass bytes unchanged: no line-end
 // translation on Windows, nothing to do elsewhere.
 bool UseBinaryMode(std::FILE* stream);

@@ -9,8 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "engine/job.h"
 #include "platform/platform.h"
@@ -26,16 +30,18 @@ using test::BytesOf;
 struct Limits {
     rlim_t fileSize = RLIM_INFINITY;  // no file may grow beyond this (SIGXFSZ ignored)
     bool unprivileged = false;        // runs as "nobody" when started as root
+    bool keepFileSizeSignal = false;  // SIGXFSZ keeps its default action (the end)
 };
 
 constexpr int CannotRestrict = 0x7E;
 constexpr int DescriptorLeft = 0x40;
 
 bool Restrict(const Limits& limits) {
+    umask(022);
     if (limits.unprivileged && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
         return false;
     if (limits.fileSize != RLIM_INFINITY) {
-        std::signal(SIGXFSZ, SIG_IGN);
+        std::signal(SIGXFSZ, limits.keepFileSizeSignal ? SIG_DFL : SIG_IGN);
         rlimit rl{limits.fileSize, limits.fileSize};
         if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
             return false;
@@ -66,28 +72,47 @@ int ExtractInChild(const std::string& source, const std::string& destination,
     return ExitCodeOf(child);
 }
 
+// A copy of unsfx in a folder of its own, so that an unprivileged child can run it wherever
+// the build lives (a private folder included).
+class UnsfxCopy {
+  public:
+    UnsfxCopy() {
+        std::filesystem::permissions(dir_.path(), std::filesystem::perms::all);
+        std::filesystem::copy_file(test::BinPath("unsfx"), program_);
+        std::filesystem::permissions(program_, std::filesystem::perms::all);
+    }
+    // Starts `unsfx ARGUMENTS...` held to `limits`, its standard output to `output` (the null
+    // device when -1); returns the child.
+    pid_t Start(const std::vector<std::string>& arguments, const Limits& limits,
+                int output = -1) const {
+        const pid_t child = fork();
+        if (child == 0) {
+            const int null = open("/dev/null", O_RDWR);
+            dup2(null, 0);
+            dup2(output >= 0 ? output : null, 1);
+            dup2(null, 2);
+            if (!Restrict(limits))
+                _exit(CannotRestrict);
+            std::vector<char*> argv = {const_cast<char*>(program_.c_str())};
+            for (const std::string& argument : arguments)
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            argv.push_back(nullptr);
+            execv(program_.c_str(), argv.data());
+            _exit(127);
+        }
+        return child;
+    }
+
+  private:
+    test::TempDir dir_;
+    const std::string program_ = dir_ / "unsfx";
+};
+
 // Runs `unsfx extract SOURCE -o DESTINATION -p secret --force` held to `limits`.
 int UnsfxInChild(const std::string& source, const std::string& destination, const Limits& limits) {
-    // A copy of the program in a folder of its own, so that an unprivileged child can run it
-    // wherever the build lives (a private folder included).
-    test::TempDir programDir;
-    std::filesystem::permissions(programDir.path(), std::filesystem::perms::all);
-    const std::string program = programDir / "unsfx";
-    std::filesystem::copy_file(test::BinPath("unsfx"), program);
-    std::filesystem::permissions(program, std::filesystem::perms::all);
-    const pid_t child = fork();
-    if (child == 0) {
-        const int null = open("/dev/null", O_RDWR);
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-        if (!Restrict(limits))
-            _exit(CannotRestrict);
-        execl(program.c_str(), program.c_str(), "extract", source.c_str(), "-o",
-              destination.c_str(), "-p", "secret", "--force", static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    return ExitCodeOf(child);
+    UnsfxCopy unsfx;
+    return ExitCodeOf(
+        unsfx.Start({"extract", source, "-o", destination, "-p", "secret", "--force"}, limits));
 }
 
 // True when permission bits keep an unprivileged child from `access` (R_OK, W_OK) on `path`.
@@ -182,6 +207,19 @@ TEST_F(FaultTest, FolderNotWritable) {
                                 std::filesystem::directory_iterator()),
                   1);
     }
+    // A destination the user may write, in that folder, is written once verified, as a "wb"
+    // open would have written it.
+    if (geteuid() != 0)
+        return;
+    ASSERT_EQ(chown((locked + "/out").c_str(), 65534, 65534), 0);
+    for (bool compressed : {false, true}) {
+        test::WriteBytes(locked + "/out", before_);
+        EXPECT_EQ(ExtractInChild(Source(compressed), locked + "/out", unprivileged), 0);
+        EXPECT_EQ(test::ReadBytes(locked + "/out"), plain_);
+        test::WriteBytes(locked + "/out", before_);
+        EXPECT_EQ(UnsfxInChild(Source(compressed), locked + "/out", unprivileged), 0);
+        EXPECT_EQ(test::ReadBytes(locked + "/out"), plain_);
+    }
 }
 
 TEST_F(FaultTest, UnreadableSource) {
@@ -215,6 +253,10 @@ TEST_F(FaultTest, ThroughTheCommandLine) {
     ExpectNothingLost(false, "unsfx, stored, disk full");
     EXPECT_EQ(UnsfxInChild(Source(true), destination_, noRoom), WriteFailed);
     ExpectNothingLost(false, "unsfx, compressed, disk full");
+    // Past the file-size limit, with SIGXFSZ as the shell leaves it, is a failed write too.
+    noRoom.keepFileSizeSignal = true;
+    EXPECT_EQ(UnsfxInChild(Source(true), destination_, noRoom), WriteFailed);
+    ExpectNothingLost(false, "unsfx, compressed, file-size limit");
     noRoom.fileSize = stream_.size() + 10;
     EXPECT_EQ(UnsfxInChild(Source(true), destination_, noRoom), DecompressFailed);
     ExpectNothingLost(true, "unsfx, compressed, disk full while decoding");
@@ -230,6 +272,216 @@ TEST_F(FaultTest, ThroughTheCommandLine) {
     // With room enough the same run succeeds, so the failures above came from the faults.
     EXPECT_EQ(UnsfxInChild(Source(true), destination_, {}), 0);
     EXPECT_EQ(test::ReadBytes(destination_), plain_);
+}
+
+// What stands at a path, told without following a link or opening a FIFO.
+std::string Snapshot(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0)
+        return "nothing";
+    if (S_ISLNK(info.st_mode))
+        return "link to " + std::filesystem::read_symlink(path).string();
+    if (S_ISFIFO(info.st_mode))
+        return "FIFO";
+    const Bytes bytes = test::ReadBytes(path);
+    return "file " + std::to_string(info.st_mode & 07777) + " of " + std::to_string(info.st_uid) +
+           ": " +
+           std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 40));
+}
+
+enum class Standing {
+    Nothing,
+    LinkToVictim,
+    HardLinkToVictim,
+    Fifo,
+    File,
+    PrivateFile,
+    ReadOnlyFile
+};
+
+void Put(Standing standing, const std::string& path, const std::string& victim) {
+    switch (standing) {
+        case Standing::Nothing:
+            break;
+        case Standing::LinkToVictim:
+            std::filesystem::create_symlink(victim, path);
+            break;
+        case Standing::HardLinkToVictim:
+            std::filesystem::create_hard_link(victim, path);
+            break;
+        case Standing::Fifo:
+            ASSERT_EQ(mkfifo(path.c_str(), 0666), 0);
+            break;
+        case Standing::File:
+        case Standing::PrivateFile:
+        case Standing::ReadOnlyFile:
+            test::WriteBytes(path, BytesOf("what stood there"));
+            chmod(path.c_str(), standing == Standing::File          ? 0644
+                                : standing == Standing::PrivateFile ? 0600
+                                                                    : 0444);
+            // Read-only for its owner, the unprivileged user that runs the extraction.
+            if (standing == Standing::ReadOnlyFile && geteuid() == 0) {
+                ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+            }
+            break;
+    }
+}
+
+// unsfx extract against what may stand at the destination DEST and at DEST.lzw: links,
+// FIFOs, files of others, read-only files. Only the destination may change, only after the
+// file has been verified, and only as a "wb" open would have changed it.
+TEST(HostileDestinationTest, OnlyTheVerifiedDestinationChanges) {
+    struct Row {
+        const char* what;
+        Standing atDestination;
+        Standing atLzw;
+        bool compressed;
+        bool rightPassword;
+        bool force;
+        bool unprivileged;
+        int exit;
+        int mode;  // of the destination after a success; -1: not checked
+    };
+    const Row rows[] = {
+        {"link at DEST.lzw, wrong password", Standing::Nothing, Standing::LinkToVictim, true, false,
+         false, false, WrongPassword, -1},
+        {"link at DEST.lzw", Standing::Nothing, Standing::LinkToVictim, true, true, false, false, 0,
+         0644},
+        {"file at DEST.lzw, wrong password", Standing::Nothing, Standing::File, true, false, false,
+         false, WrongPassword, -1},
+        {"FIFO at DEST.lzw", Standing::Nothing, Standing::Fifo, true, true, false, false, 0, 0644},
+        {"link at DEST", Standing::LinkToVictim, Standing::Nothing, false, true, false, false, 73,
+         -1},
+        {"link at DEST, --force", Standing::LinkToVictim, Standing::Nothing, true, true, true,
+         false, 0, 0644},
+        {"hard link at DEST, --force", Standing::HardLinkToVictim, Standing::Nothing, false, true,
+         true, false, 0, 0644},
+        {"FIFO at DEST, --force", Standing::Fifo, Standing::Nothing, false, true, true, false,
+         WriteFailed, -1},
+        {"file at DEST", Standing::File, Standing::Nothing, true, true, false, false, 73, -1},
+        {"file at DEST, wrong password, --force", Standing::File, Standing::Nothing, true, false,
+         true, false, WrongPassword, -1},
+        {"private file at DEST, --force", Standing::PrivateFile, Standing::Nothing, true, true,
+         true, false, 0, 0600},
+        {"read-only file at DEST, --force", Standing::ReadOnlyFile, Standing::Nothing, false, true,
+         true, true, WriteFailed, -1},
+        {"nothing at DEST", Standing::Nothing, Standing::Nothing, false, true, false, true, 0,
+         0644},
+    };
+    const Bytes plain = test::TextBytes(300000, 8);
+    test::ContainerSpec packed;
+    packed.compressed = true;
+    UnsfxCopy unsfx;
+    for (const Row& row : rows) {
+        test::TempDir dir;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+        const std::string source = dir / "file.exe";
+        const std::string destination = dir / "dest";
+        const std::string victim = dir / "victim.cfg";
+        test::WriteBytes(source, row.compressed
+                                     ? test::MakeContainer(test::Intermediate(plain), packed)
+                                     : test::MakeContainer(plain));
+        test::WriteBytes(victim, BytesOf("victim"));
+        Put(row.atDestination, destination, victim);
+        Put(row.atLzw, destination + ".lzw", victim);
+        const std::string destinationBefore = Snapshot(destination);
+        const std::string lzwBefore = Snapshot(destination + ".lzw");
+
+        std::vector<std::string> arguments = {
+            "extract", source, "-o", destination, "-p", row.rightPassword ? "secret" : "wrong"};
+        if (row.force)
+            arguments.push_back("--force");
+        Limits limits;
+        limits.unprivileged = row.unprivileged;
+        EXPECT_EQ(ExitCodeOf(unsfx.Start(arguments, limits)), row.exit) << row.what;
+
+        EXPECT_EQ(test::ReadBytes(victim), BytesOf("victim")) << row.what;
+        EXPECT_EQ(Snapshot(destination + ".lzw"), lzwBefore) << row.what;
+        if (row.exit == 0) {
+            EXPECT_EQ(test::ReadBytes(destination), plain) << row.what;
+            struct stat info;
+            ASSERT_EQ(lstat(destination.c_str(), &info), 0);
+            EXPECT_TRUE(S_ISREG(info.st_mode)) << row.what;
+            if (row.mode >= 0) {
+                EXPECT_EQ(static_cast<int>(info.st_mode & 07777), row.mode) << row.what;
+            }
+        } else {
+            EXPECT_EQ(Snapshot(destination), destinationBefore) << row.what;
+        }
+        for (const std::string& entry : dir.Entries())
+            EXPECT_NE(entry[0], '~') << row.what << ": " << entry << " left behind";
+    }
+}
+
+// Two runs extracting different files to one destination at once: each succeeds only with
+// its own bytes in place; without --force exactly one of them succeeds.
+TEST(HostileDestinationTest, ConcurrentExtractionsToOneDestination) {
+    const Bytes first = test::TextBytes(3000000, 21);
+    const Bytes second = test::TextBytes(3000000, 22);
+    test::ContainerSpec packed;
+    packed.compressed = true;
+    UnsfxCopy unsfx;
+    for (bool force : {false, true}) {
+        for (int round = 0; round < 3; ++round) {
+            test::TempDir dir;
+            test::WriteBytes(dir / "a.exe", test::MakeContainer(test::Intermediate(first), packed));
+            test::WriteBytes(dir / "b.exe",
+                             test::MakeContainer(test::Intermediate(second), packed));
+            const std::string destination = dir / "out";
+            std::vector<std::string> a = {"extract",   dir / "a.exe", "-o",
+                                          destination, "-p",          "secret"};
+            std::vector<std::string> b = {"extract",   dir / "b.exe", "-o",
+                                          destination, "-p",          "secret"};
+            if (force) {
+                a.push_back("--force");
+                b.push_back("--force");
+            }
+            const pid_t childA = unsfx.Start(a, {});
+            const pid_t childB = unsfx.Start(b, {});
+            const int exitA = ExitCodeOf(childA);
+            const int exitB = ExitCodeOf(childB);
+            const Bytes result = test::ReadBytes(destination);
+            EXPECT_TRUE(result == first || result == second) << "a file equal to neither";
+            if (force) {
+                EXPECT_EQ(exitA, 0);
+                EXPECT_EQ(exitB, 0);
+            } else {
+                EXPECT_TRUE((exitA == 0 && exitB == 73) || (exitA == 73 && exitB == 0))
+                    << exitA << " " << exitB;
+                EXPECT_EQ(result, exitA == 0 ? first : second);
+            }
+            EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"a.exe", "b.exe", "out"}));
+        }
+    }
+}
+
+// `-o -` into a pipe that is closed early: a failed write, with nothing decrypted left on
+// disk, and no scratch file in the folder for temporary files.
+TEST(HostileDestinationTest, ClosedPipeIsAFailedWrite) {
+    const Bytes plain = test::TextBytes(2000000, 9);
+    test::ContainerSpec packed;
+    packed.compressed = true;
+    UnsfxCopy unsfx;
+    for (bool compressed : {false, true}) {
+        test::TempDir dir;
+        test::TempDir scratch;
+        test::WriteBytes(dir / "file.exe",
+                         compressed ? test::MakeContainer(test::Intermediate(plain), packed)
+                                    : test::MakeContainer(plain));
+        int ends[2];
+        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);  // the child keeps only its standard output
+        setenv("TMPDIR", scratch.path().c_str(), 1);
+        const pid_t child =
+            unsfx.Start({"extract", dir / "file.exe", "-o", "-", "-p", "secret"}, {}, ends[1]);
+        unsetenv("TMPDIR");
+        close(ends[1]);
+        char head[10];
+        EXPECT_EQ(read(ends[0], head, sizeof head), static_cast<ssize_t>(sizeof head));
+        close(ends[0]);
+        EXPECT_EQ(ExitCodeOf(child), WriteFailed) << compressed;
+        EXPECT_TRUE(scratch.Entries().empty()) << compressed;
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"file.exe"});
+    }
 }
 
 }  // namespace
