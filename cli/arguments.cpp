@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "cli/destination.h"
+#include "cli/password.h"
+#include "cli/text.h"
 #include "platform/platform.h"
 
 namespace sfx::cli {
@@ -13,12 +16,35 @@ bool Is(const char* arg, const char* shortName, const char* longName) {
            (longName != nullptr && std::strcmp(arg, longName) == 0);
 }
 
-// "--name=value": the value when arg is that long option with an attached value.
-char* AttachedValue(char* arg, const char* longName) {
+// The value attached to an option: "--name=value", or "-xvalue" for a short one.
+char* AttachedValue(char* arg, const char* shortName, const char* longName) {
     const std::size_t length = std::strlen(longName);
     if (std::strncmp(arg, longName, length) == 0 && arg[length] == '=')
         return arg + length + 1;
+    if (shortName != nullptr && std::strncmp(arg, shortName, 2) == 0 && arg[2] != '\0')
+        return arg + 2;
     return nullptr;
+}
+
+// An unknown option as a message shows it: its name only ("--name" of "--name=value", the
+// first letter of "-xyz"), escaped, so that no value typed with it is ever repeated.
+std::string OptionName(const char* arg) {
+    std::size_t length = 2;
+    if (arg[1] == '-')
+        length = std::strcspn(arg, "=");
+    return Printable(arg, length);
+}
+
+bool CommandWord(const char* arg, Command& command) {
+    if (std::strcmp(arg, "extract") == 0)
+        command = Command::Extract;
+    else if (std::strcmp(arg, "test") == 0)
+        command = Command::Test;
+    else if (std::strcmp(arg, "info") == 0)
+        command = Command::Info;
+    else
+        return false;
+    return true;
 }
 
 const char* CommandName(Command command) {
@@ -32,32 +58,55 @@ const char* CommandName(Command command) {
     }
 }
 
+// What is wrong with a complete command line, or "".
+std::string Mismatch(const Arguments& arguments) {
+    const char* name = CommandName(arguments.command);
+    if (arguments.files.empty())
+        return "no FILE given";
+    if (arguments.password != nullptr && arguments.passwordFile != nullptr)
+        return "give either -p or --password-file, not both";
+    if (arguments.password != nullptr && arguments.password[0] == '\0')
+        return "the password given with -p is empty";
+    if (arguments.password != nullptr &&
+        strnlen(arguments.password, PasswordCapacity) >= PasswordCapacity)
+        return "the password is longer than 255 characters";
+    if (arguments.command == Command::Info &&
+        (arguments.password != nullptr || arguments.passwordFile != nullptr))
+        return "info needs no password";
+    if (arguments.command != Command::Extract && (arguments.output != nullptr || arguments.force))
+        return std::string(name) + " writes no file: -o and --force belong to extract";
+    if (arguments.command != Command::Info && arguments.json)
+        return "--json belongs to info";
+    if (arguments.output != nullptr && arguments.output[0] == '\0')
+        return "-o needs a path";
+    if (arguments.files.size() > 1 && arguments.output != nullptr &&
+        std::strcmp(arguments.output, "-") != 0 && !NamesFolder(arguments.output) &&
+        !platform::IsDirectory(arguments.output))
+        return "with several FILEs, -o must name a folder (ending with /) or -";
+    return "";
+}
+
 }  // namespace
 
 bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& error) {
-    int first = 1;
-    if (argc > 1) {
-        if (std::strcmp(argv[1], "extract") == 0) {
-            arguments.command = Command::Extract;
-            first = 2;
-        } else if (std::strcmp(argv[1], "test") == 0) {
-            arguments.command = Command::Test;
-            first = 2;
-        } else if (std::strcmp(argv[1], "info") == 0) {
-            arguments.command = Command::Info;
-            first = 2;
-        } else if (argv[1][0] != '-' && !platform::PathExists(argv[1])) {
-            // The bare form takes files: a word that is neither is most likely a mistyped
-            // command.
-            error = std::string("no command or file named ") + argv[1];
-            return false;
-        }
-    }
-
+    // The whole line is read even after a mistake, so that every -p value is known; the
+    // first mistake is the one reported. --help and --version end the reading of options.
+    auto fail = [&error](const std::string& message) {
+        if (error.empty())
+            error = message;
+    };
     bool optionsEnded = false;
-    for (int i = first; i < argc; ++i) {
+    bool settled = false;  // --help or --version seen
+    bool commandSeen = false;
+    for (int i = 1; i < argc; ++i) {
         char* arg = argv[i];
         if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+            if (!commandSeen) {
+                commandSeen = true;
+                arguments.commandNamed = CommandWord(arg, arguments.command);
+                if (arguments.commandNamed)
+                    continue;
+            }
             arguments.files.emplace_back(arg);
             continue;
         }
@@ -65,35 +114,36 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
             optionsEnded = true;
             continue;
         }
-        if (Is(arg, "-h", "--help")) {
-            arguments.command = Command::Help;
-            return true;
-        }
-        if (Is(arg, "-V", "--version")) {
-            arguments.command = Command::Version;
-            return true;
-        }
-        // Options with a value: "-o DEST", "--output DEST" or "--output=DEST".
+        // Options with a value: "-o DEST", "-oDEST", "--output DEST" or "--output=DEST".
         auto value = [&](const char* shortName, const char* longName, char*& out) {
             if (Is(arg, shortName, longName)) {
                 if (i + 1 >= argc) {
-                    error = std::string(arg) + " needs a value";
+                    fail(std::string(arg) + " needs a value");
                     return true;
                 }
                 out = argv[++i];
                 return true;
             }
-            if (char* attached = AttachedValue(arg, longName)) {
+            if (char* attached = AttachedValue(arg, shortName, longName)) {
                 out = attached;
                 return true;
             }
             return false;
         };
         char* text = nullptr;
-        if (value("-o", "--output", text)) {
-            arguments.output = text;
-        } else if (value("-p", "--password", text)) {
+        if (value("-p", "--password", text)) {
+            if (text != nullptr)
+                arguments.passwordArguments.push_back(text);
             arguments.password = text;
+        } else if (settled) {
+            continue;  // only passwords are looked for once the answer is known
+        } else if (Is(arg, "-h", "--help") || Is(arg, "-V", "--version")) {
+            if (error.empty()) {
+                arguments.command = Is(arg, "-h", "--help") ? Command::Help : Command::Version;
+                settled = true;
+            }
+        } else if (value("-o", "--output", text)) {
+            arguments.output = text;
         } else if (value(nullptr, "--password-file", text)) {
             arguments.passwordFile = text;
         } else if (Is(arg, "-f", "--force")) {
@@ -103,49 +153,19 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
         } else if (Is(arg, nullptr, "--json")) {
             arguments.json = true;
         } else {
-            error = std::string("unknown option ") + arg;
-            return false;
+            fail("unknown option " + OptionName(arg));
         }
-        if (!error.empty())
-            return false;
     }
+    if (settled)
+        return true;
+    if (error.empty())
+        error = Mismatch(arguments);
+    return error.empty();
+}
 
-    const char* name = CommandName(arguments.command);
-    if (arguments.files.empty()) {
-        error = "no FILE given";
-        return false;
-    }
-    if (arguments.password != nullptr && arguments.passwordFile != nullptr) {
-        error = "give either -p or --password-file, not both";
-        return false;
-    }
-    if (arguments.password != nullptr && strnlen(arguments.password, 256) > 255) {
-        error = "the password is longer than 255 characters";
-        return false;
-    }
-    if (arguments.command == Command::Info &&
-        (arguments.password != nullptr || arguments.passwordFile != nullptr)) {
-        error = "info needs no password";
-        return false;
-    }
-    if (arguments.command != Command::Extract && (arguments.output != nullptr || arguments.force)) {
-        error = std::string(name) + " writes no file: -o and --force belong to extract";
-        return false;
-    }
-    if (arguments.command != Command::Info && arguments.json) {
-        error = "--json belongs to info";
-        return false;
-    }
-    if (arguments.output != nullptr && arguments.output[0] == '\0') {
-        error = "-o needs a path";
-        return false;
-    }
-    if (arguments.files.size() > 1 && arguments.output != nullptr &&
-        std::strcmp(arguments.output, "-") != 0 && !platform::IsDirectory(arguments.output)) {
-        error = "with several FILEs, -o must name a folder or -";
-        return false;
-    }
-    return true;
+void BlankPasswordArguments(Arguments& arguments) {
+    for (char* value : arguments.passwordArguments) WipeBytes(value, std::strlen(value));
+    arguments.password = nullptr;
 }
 
 }  // namespace sfx::cli

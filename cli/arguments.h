@@ -10,17 +10,26 @@ enum class Command { Extract, Test, Info, Help, Version };
 
 struct Arguments {
     Command command = Command::Extract;
+    bool commandNamed = false;  // the word was given, not taken as the default
     std::vector<std::string> files;
     const char* output = nullptr;  // -o: a file, a folder or "-"
-    char* password = nullptr;      // -p: points into argv, wiped once copied
+    char* password = nullptr;      // the last -p: points into argv
+    // Every -p value in argv: all are blanked once the password has been taken, so that none
+    // stays in the process list.
+    std::vector<char*> passwordArguments;
     const char* passwordFile = nullptr;
     bool force = false;
     bool quiet = false;
     bool json = false;
 };
 
-// Reads argv into `arguments`. False with a message for the user in `error` when the
-// command line is wrong.
+// Reads argv into `arguments`. The command is the first argument that is not an option,
+// wherever the options stand; any other first word is a FILE of extract. False with a
+// message for the user in `error` (arguments escaped, no password in it) when the command
+// line is wrong; every -p value is recorded even then.
 bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& error);
+
+// Overwrites every -p value in argv.
+void BlankPasswordArguments(Arguments& arguments);
 
 }  // namespace sfx::cli

@@ -31,6 +31,14 @@ std::string DefaultDestination(const std::string& file) {
     return file.substr(0, dot);
 }
 
+std::string FolderOf(const std::string& path) {
+    return path.substr(0, FolderLength(path));
+}
+
+bool NamesFolder(const std::string& path) {
+    return !path.empty() && FolderLength(path) == path.size();
+}
+
 std::string DestinationInFolder(const std::string& folder, const std::string& file) {
     const std::string name = DefaultDestination(file);
     std::string path = folder;

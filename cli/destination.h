@@ -10,6 +10,12 @@ namespace sfx::cli {
 // name that is only an extension such as ".hidden"), `file` followed by ".out".
 std::string DefaultDestination(const std::string& file);
 
+// The folder part of `path`, its last separator included ("" for a bare name).
+std::string FolderOf(const std::string& path);
+
+// True when `path` ends with a separator: it names a folder, made when missing.
+bool NamesFolder(const std::string& path);
+
 // The default name of `file` inside `folder`.
 std::string DestinationInFolder(const std::string& folder, const std::string& file);
 

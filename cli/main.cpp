@@ -1,17 +1,23 @@
 // unsfx: reads, tests and extracts self-extracting encrypted files, on any platform.
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "cli/arguments.h"
 #include "cli/destination.h"
+#include "cli/messages.h"
 #include "cli/password.h"
 #include "cli/progress.h"
 #include "cli/text.h"
 #include "engine/container.h"
 #include "engine/job.h"
 #include "engine/status.h"
+#include "platform/file_checks.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
 
@@ -34,24 +40,27 @@ const char HelpText[] =
     "\n"
     "Reads, tests and extracts self-extracting encrypted files.\n"
     "\n"
-    "Commands:\n"
+    "Commands (the first argument that is not an option):\n"
     "  extract FILE...   extract the file each FILE holds; the word may be left out, but a\n"
     "                    FILE named like a command needs it (unsfx extract test)\n"
     "  test FILE...      decrypt, check the byte sum and decode, keeping no file\n"
     "  info FILE...      show description, riddle, whether a password is needed, whether the\n"
     "                    payload is compressed, payload size and container offset\n"
+    "A FILE must be a regular file: pipes, devices and - are refused.\n"
     "\n"
     "Options:\n"
     "  -o, --output DEST       where to extract to. Without -o: FILE's folder and FILE's name\n"
     "                          without its last extension (dir/report.exe gives dir/report);\n"
     "                          a FILE without extension gives FILE.out. A DEST that is a\n"
-    "                          folder takes the file under that name. With several FILEs,\n"
-    "                          DEST must be a folder or -.\n"
+    "                          folder, or ends with / (made when missing), takes the file\n"
+    "                          under that name. With several FILEs, DEST must be a folder\n"
+    "                          or -.\n"
     "                          -o - writes to standard output. The bytes reach the pipe\n"
     "                          before the byte sum is checked: the exit status tells whether\n"
     "                          they are right (as with gzip -dc).\n"
-    "  -p, --password PASSWORD the password (at most 255 characters)\n"
-    "      --password-file F   the first line of F, without its line end (- = standard input)\n"
+    "  -p, --password PASSWORD the password (1 to 255 characters)\n"
+    "      --password-file F   the first line of F, without its line end (- = standard input;\n"
+    "                          on a terminal it is read with echo off)\n"
     "  -f, --force             replace an existing destination\n"
     "  -q, --quiet             no progress bar and no OK lines\n"
     "      --json              info: one JSON object per FILE, texts in ASCII (bytes above 127\n"
@@ -60,8 +69,9 @@ const char HelpText[] =
     "  -V, --version           show the version\n"
     "\n"
     "The password is taken from -p, else --password-file, else the environment variable\n"
-    "UNSFX_PASSWORD, else asked for on the terminal with echo off. A FILE that needs no\n"
-    "password never asks. Without a terminal and without a password, unsfx stops with 64.\n"
+    "UNSFX_PASSWORD (when not empty), else asked for on the terminal with echo off. A FILE\n"
+    "that needs no password never asks. Without a terminal and without a password, unsfx\n"
+    "stops with 64.\n"
     "\n"
     "A progress bar is drawn on standard error when it is a terminal. The destination is\n"
     "replaced only after the extracted file has been verified.\n"
@@ -71,46 +81,56 @@ const char HelpText[] =
     "  1  can't write data             6  can't decompress data\n"
     "  2  can't read data              7  data is damaged (no valid container)\n"
     "  3  not enough memory           64  usage error, or no password to be had\n"
-    "                                 73  destination exists (use --force)\n";
+    "                                 73  destination exists (use --force)\n"
+    "                                130  interrupted (Ctrl-C)\n";
 
-int UsageError(const std::string& message) {
-    std::fprintf(stderr, "unsfx: %s\n%s", message.c_str(), UsageText);
+constexpr char TryHelp[] = "try 'unsfx --help'\n";
+
+void Tell(const std::string& message) {
+    std::fprintf(stderr, "unsfx: %s\n", message.c_str());
+}
+
+void Report(const std::string& file, const std::string& message) {
+    Tell(Quoted(file) + ": " + message);
+}
+
+// A usage error: the message, the usage when asked for, and where to learn more.
+int UsageError(const std::string& message, bool withUsage = true) {
+    std::fprintf(stderr, "unsfx: %s\n%s%s", message.c_str(), withUsage ? UsageText : "", TryHelp);
     return ExitUsage;
 }
 
-void Report(const std::string& file, const char* message) {
-    std::fprintf(stderr, "unsfx: %s: %s\n", Printable(file).c_str(), message);
-}
-
-// The password given once for every FILE: -p, --password-file or the environment.
-// False (after telling why) when it can't be had.
-bool GivenPassword(Arguments& arguments, Secret& given) {
-    if (arguments.password != nullptr) {
-        const bool taken = given.Take(arguments.password);
-        // Keep the password out of the process list from now on.
-        WipeBytes(arguments.password, std::strlen(arguments.password));
-        arguments.password = nullptr;
-        return taken;  // the length was checked with the arguments
-    }
+// The password given once for every FILE: -p (taken while parsing), --password-file or the
+// environment. False (after telling why) when it can't be had.
+bool GivenPassword(const Arguments& arguments, Secret& given) {
+    if (given.present() || arguments.command == Command::Info)
+        return true;
     if (arguments.passwordFile != nullptr) {
-        switch (given.ReadFirstLine(arguments.passwordFile)) {
+        const std::string file = Quoted(arguments.passwordFile);
+        int error = 0;
+        switch (given.ReadFirstLine(arguments.passwordFile, error)) {
             case Secret::FileRead::Read:
                 return true;
             case Secret::FileRead::TooLong:
-                std::fprintf(stderr, "unsfx: the password in %s is longer than 255 characters\n",
-                             Printable(arguments.passwordFile).c_str());
+                UsageError("the first line of " + file + " is longer than 255 characters", false);
+                return false;
+            case Secret::FileRead::HasNul:
+                UsageError("the first line of " + file + " holds a NUL byte", false);
+                return false;
+            case Secret::FileRead::Empty:
+                UsageError("the password in " + file + " is empty", false);
                 return false;
             case Secret::FileRead::Unreadable:
-                std::fprintf(stderr, "unsfx: can't read the password file %s\n",
-                             Printable(arguments.passwordFile).c_str());
+                UsageError("cannot read the password file " + file + ": " + std::strerror(error),
+                           false);
                 return false;
         }
     }
-    if (const char* fromEnvironment = std::getenv(PasswordVariable)) {
-        if (!given.Take(fromEnvironment)) {
-            std::fprintf(stderr, "unsfx: %s is longer than 255 characters\n", PasswordVariable);
-            return false;
-        }
+    // Set but empty counts as not set.
+    const char* fromEnvironment = std::getenv(PasswordVariable);
+    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0' && !given.Take(fromEnvironment)) {
+        UsageError(std::string(PasswordVariable) + " is longer than 255 characters", false);
+        return false;
     }
     return true;
 }
@@ -132,63 +152,143 @@ int PasswordFor(const std::string& file, const ContainerHeader& header, const Se
     if (riddleLength > 0)
         prompt += "Riddle: " + Printable(header.riddle, riddleLength) + "\n";
     prompt += "Password for " + Printable(file) + ": ";
+    const char* problem = "no password was typed";
     switch (asked.Prompt(prompt.c_str())) {
         case platform::SecretRead::Read:
+            if (asked.text()[0] == '\0')
+                break;
             password = asked.text();
             return 0;
         case platform::SecretRead::NoTerminal:
             Report(file,
                    "needs a password: give -p, --password-file or UNSFX_PASSWORD (standard input "
                    "is no terminal to ask on)");
-            std::fputs(UsageText, stderr);
+            std::fprintf(stderr, "%s%s", UsageText, TryHelp);
             return ExitUsage;
         case platform::SecretRead::TooLong:
-            Report(file, "the password is longer than 255 characters");
-            return ExitUsage;
+            problem = "the password is longer than 255 characters";
+            break;
+        case platform::SecretRead::NulByte:
+            problem = "the password holds a NUL byte";
+            break;
         case platform::SecretRead::Failed:
             break;
     }
-    Report(file, "no password was typed");
+    Report(file, problem);
     return ExitUsage;
 }
 
-bool ReadHeader(const std::string& file, ContainerHeader& header, ContainerPlacement* placement,
-                int& exitStatus) {
-    ExtractStatus failure = Ok;
-    if (ReadContainerHeader(file.c_str(), header, failure, placement))
-        return true;
-    Report(file, StatusMessage(failure));
-    exitStatus = failure;
-    return false;
+// 0 when FILE is a regular file whose container header can be read, else the exit status
+// after telling why.
+int OpenSource(const std::string& file, ContainerHeader& header, ContainerPlacement& placement) {
+    std::string problem = SourceProblem(file);
+    if (problem.empty()) {
+        errno = 0;
+        ExtractStatus failure = Ok;
+        if (ReadContainerHeader(file.c_str(), header, failure, &placement))
+            return 0;
+        if (failure != ReadFailed) {
+            Tell(Quoted(file) + " is not a self-extracting file, or it is damaged");
+            return failure;
+        }
+        problem = ReadProblem(file, errno);
+    }
+    Tell(problem);
+    return ReadFailed;
+}
+
+// A first word that is neither a file nor a command was most likely meant as a command:
+// nothing else is done then, so that a mistyped "test" never writes a file.
+bool MistypedCommand(const Arguments& arguments) {
+    const std::string& first = arguments.files.front();
+    const bool word = std::all_of(first.begin(), first.end(), [](char c) {
+        return std::isalpha(static_cast<unsigned char>(c)) != 0;
+    });
+    int error = 0;
+    if (arguments.commandNamed || !word ||
+        platform::TargetOf(first.c_str(), error) != platform::Target::Missing)
+        return false;
+    Tell(SourceProblem(first) + " (nor is it a command: extract, test or info)");
+    return true;
+}
+
+// Where FILE goes, or "" for standard output and for test. Returns 0, or the exit status
+// after telling why there is no destination.
+int ChooseDestination(const Arguments& arguments, const std::string& file,
+                      std::string& destination) {
+    const bool toOutput = arguments.output != nullptr && std::strcmp(arguments.output, "-") == 0;
+    destination.clear();
+    if (arguments.command != Command::Extract || toOutput)
+        return 0;
+    if (arguments.output == nullptr) {
+        destination = DefaultDestination(file);
+        // Beside /dev/stdin and its kind there is no folder of the user's to write into.
+        if (platform::IsDeviceFolder(FolderOf(destination).c_str())) {
+            UsageError(Quoted(file) + " is not in a folder of files: give -o DEST", false);
+            return ExitUsage;
+        }
+    } else if (NamesFolder(arguments.output) || platform::IsDirectory(arguments.output)) {
+        destination = DestinationInFolder(arguments.output, file);
+    } else {
+        destination = arguments.output;
+    }
+    if (!arguments.force && platform::PathExists(destination.c_str())) {
+        Tell(Quoted(destination) + " exists; use --force to replace it");
+        return ExitDestinationExists;
+    }
+    return 0;
+}
+
+// The message for a job that failed with `status`; `error` is the errno the job left.
+std::string FailureText(const Arguments& arguments, const std::string& file,
+                        const std::string& destination, const ContainerPlacement& placement,
+                        std::int32_t status, int error) {
+    const bool scratchOnly = destination.empty();
+    const bool toOutput = scratchOnly && arguments.command == Command::Extract;
+    switch (status) {
+        case WriteFailed:
+            if (scratchOnly)
+                return ScratchProblem(toOutput, error);
+            return WriteProblem(destination, error, placement.payloadSize);
+        case ReadFailed:
+            return ReadProblem(file, error);
+        case OutOfMemory:
+            return "not enough memory";
+        case WrongPassword:
+            return Quoted(file) + ": wrong password";
+        case DecompressFailed:
+            if (TellsWhyAWriteFailed(error))
+                return scratchOnly
+                           ? ScratchProblem(toOutput, error)
+                           : "cannot write " + Quoted(destination) + ": " + std::strerror(error);
+            return Quoted(file) + ": the compressed data is damaged";
+        default:
+            return Quoted(file) + ": the data is damaged";
+    }
 }
 
 // Extracts or tests one FILE; returns its exit status.
 int ExtractOne(const Arguments& arguments, const std::string& file, const Secret& given) {
-    int exitStatus = 0;
     ContainerHeader header;
-    if (!ReadHeader(file, header, nullptr, exitStatus))
-        return exitStatus;
-
-    const bool toOutput = arguments.output != nullptr && std::strcmp(arguments.output, "-") == 0;
+    ContainerPlacement placement;
+    if (int failure = OpenSource(file, header, placement))
+        return failure;
     std::string destination;
-    if (arguments.command == Command::Extract && !toOutput) {
-        if (arguments.output == nullptr)
-            destination = DefaultDestination(file);
-        else if (platform::IsDirectory(arguments.output))
-            destination = DestinationInFolder(arguments.output, file);
-        else
-            destination = arguments.output;
-        if (!arguments.force && platform::PathExists(destination.c_str())) {
-            std::fprintf(stderr, "unsfx: %s exists; use --force to replace it\n",
-                         Printable(destination).c_str());
-            return ExitDestinationExists;
-        }
-    }
+    if (int failure = ChooseDestination(arguments, file, destination))
+        return failure;
 
     Secret asked;
     const char* password = nullptr;
     if (int failure = PasswordFor(file, header, given, asked, password))
         return failure;
+
+    // "-o DIR/" names a folder, made when missing.
+    int error = 0;
+    if (!destination.empty() && arguments.output != nullptr && NamesFolder(arguments.output) &&
+        !platform::CreateFolders(arguments.output, error)) {
+        Tell("cannot create the folder " + Quoted(arguments.output) + ": " + std::strerror(error));
+        return WriteFailed;
+    }
 
     ExtractionJob job;
     // Without --force nothing at the destination is replaced, not even what appears while
@@ -196,28 +296,27 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
     job.replaceExisting = arguments.force;
     AttachProgress(job, arguments.quiet);
     platform::RemoveTemporariesOnInterrupt(true);
+    errno = 0;
     bool done = false;
     if (arguments.command == Command::Test)
         done = job.Test(file.c_str(), password);
-    else if (toOutput)
+    else if (destination.empty())
         done = job.ExtractToStream(file.c_str(), stdout, password);
     else
         done = job.Extract(file.c_str(), destination.c_str(), password);
+    error = errno;
     platform::RemoveTemporariesOnInterrupt(false);
     ClearProgress();
     asked.Clear();
 
     if (!done && job.destinationTaken) {
-        std::fprintf(stderr, "unsfx: %s exists; use --force to replace it\n",
-                     Printable(destination).c_str());
+        Tell(Quoted(destination) + " exists; use --force to replace it");
         return ExitDestinationExists;
     }
     if (!done) {
-        Report(file, StatusMessage(job.status));
-        if (job.keptPath[0] != '\0') {
-            std::fprintf(stderr, "unsfx: the decrypted, still compressed stream is kept in %s\n",
-                         Printable(job.keptPath).c_str());
-        }
+        Tell(FailureText(arguments, file, destination, placement, job.status, error));
+        if (job.keptPath[0] != '\0')
+            Tell("the decrypted, still compressed data is kept in " + Quoted(job.keptPath));
         return job.status;
     }
     if (arguments.command == Command::Test && !arguments.quiet)
@@ -226,11 +325,10 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
 }
 
 int ShowInfo(const Arguments& arguments, const std::string& file) {
-    int exitStatus = 0;
     ContainerHeader header;
     ContainerPlacement placement;
-    if (!ReadHeader(file, header, &placement, exitStatus))
-        return exitStatus;
+    if (int failure = OpenSource(file, header, placement))
+        return failure;
     char description[DescriptionBufferSize] = {};
     ReadDescription(file.c_str(), description);
     const std::size_t descriptionLength = strnlen(description, sizeof description - 1);
@@ -266,7 +364,13 @@ int Run(int argc, char** argv) {
     std::string error;
     if (argc < 2)
         return UsageError("no FILE given");
-    if (!ParseArguments(argc, argv, arguments, error))
+    const bool parsed = ParseArguments(argc, argv, arguments, error);
+    // The password leaves the process list before anything else happens.
+    Secret given;
+    if (parsed && arguments.password != nullptr)
+        given.Take(arguments.password);  // its length was checked with the arguments
+    BlankPasswordArguments(arguments);
+    if (!parsed)
         return UsageError(error);
     if (arguments.command == Command::Help) {
         std::printf("%s%s", UsageText, HelpText);
@@ -277,13 +381,14 @@ int Run(int argc, char** argv) {
         return 0;
     }
 
-    Secret given;
-    if (arguments.command != Command::Info && !GivenPassword(arguments, given))
+    if (!GivenPassword(arguments, given))
         return ExitUsage;
     const bool toOutput = arguments.output != nullptr && std::strcmp(arguments.output, "-") == 0;
     if (toOutput && !platform::UseBinaryMode(stdout))
         return UsageError("can't switch standard output to binary mode");
 
+    if (MistypedCommand(arguments))
+        return ReadFailed;
     int firstFailure = 0;
     for (std::size_t i = 0; i < arguments.files.size(); ++i) {
         if (arguments.command == Command::Info && !arguments.json && i > 0)
@@ -304,6 +409,23 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace sfx::cli
 
+namespace {
+
+// Whatever allocation fails, anywhere: the message and status 3, never an abort. Nothing is
+// thrown, since throwing needs memory too.
+[[noreturn]] void OutOfMemoryExit() {
+    sfx::platform::RemoveTrackedTemporaries();
+    std::fputs("unsfx: not enough memory\n", stderr);
+    std::_Exit(sfx::OutOfMemory);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-    return sfx::cli::Run(argc, argv);
+    std::set_new_handler(OutOfMemoryExit);
+    try {
+        return sfx::cli::Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        OutOfMemoryExit();
+    }
 }

@@ -1,9 +1,12 @@
 #include "cli/password.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file_checks.h"
 #include "platform/platform.h"
+#include "platform/terminal.h"
 
 namespace sfx::cli {
 
@@ -27,35 +30,93 @@ bool Secret::Take(const char* text) {
     return true;
 }
 
-Secret::FileRead Secret::ReadFirstLine(const char* path) {
+namespace {
+
+// The longest password and a line end ("\r\n"): a first line that fits has ended in there.
+constexpr std::size_t LineCapacity = PasswordCapacity + 1;
+
+// Reads into `line` until a line end, the end of the input or a full buffer; returns the
+// count of bytes before the line end (the whole count when there is none), or -1.
+long ReadLine(std::FILE* file, char (&line)[LineCapacity], bool& ended, int& error) {
+    std::size_t have = 0;
+    ended = false;
+    while (have < LineCapacity) {
+        const long got = platform::ReadSome(file, line + have, LineCapacity - have, error);
+        if (got < 0)
+            return -1;
+        if (got == 0)
+            break;
+        const void* end = std::memchr(line + have, '\n', static_cast<std::size_t>(got));
+        if (end != nullptr) {
+            ended = true;
+            return static_cast<const char*>(end) - line;
+        }
+        have += static_cast<std::size_t>(got);
+    }
+    return static_cast<long>(have);
+}
+
+Secret::FileRead FromTerminal(platform::SecretRead read) {
+    switch (read) {
+        case platform::SecretRead::Read:
+            return Secret::FileRead::Read;
+        case platform::SecretRead::TooLong:
+            return Secret::FileRead::TooLong;
+        case platform::SecretRead::NulByte:
+            return Secret::FileRead::HasNul;
+        default:
+            return Secret::FileRead::Empty;  // nothing typed, or the terminal failed
+    }
+}
+
+}  // namespace
+
+Secret::FileRead Secret::ReadFirstLine(const char* path, int& error) {
     Clear();
     const bool fromInput = std::strcmp(path, "-") == 0;
-    std::FILE* file = fromInput ? stdin : platform::OpenFile(path, "rb");
-    if (file == nullptr)
-        return FileRead::Unreadable;
-    // Unbuffered, so that no copy of the password stays behind in a stream buffer and
-    // standard input is read no further than the first line.
-    std::setvbuf(file, nullptr, _IONBF, 0);
-    std::size_t length = 0;
-    bool tooLong = false;
-    for (int c; (c = std::fgetc(file)) != EOF && c != '\n';) {
-        if (length + 1 < PasswordCapacity)
-            text_[length++] = static_cast<char>(c);
-        else
-            tooLong = true;
+    if (fromInput && platform::IsTerminal(stdin)) {
+        const FileRead read = FromTerminal(Prompt("Password: "));
+        if (read == FileRead::Read && text_[0] == '\0') {
+            Clear();
+            return FileRead::Empty;
+        }
+        return read;
     }
-    const bool failed = std::ferror(file) != 0;
+    std::FILE* file = fromInput ? stdin : platform::OpenFile(path, "rb");
+    if (file == nullptr) {
+        error = errno;
+        return FileRead::Unreadable;
+    }
+    // Read past the stream's buffer, so that no copy of the password stays behind in it.
+    char line[LineCapacity];
+    bool ended = false;
+    long length = ReadLine(file, line, ended, error);
     if (!fromInput)
         std::fclose(file);
-    if (length > 0 && text_[length - 1] == '\r')
-        text_[--length] = '\0';
-    if (failed || tooLong) {
-        Clear();
-        return failed ? FileRead::Unreadable : FileRead::TooLong;
+
+    FileRead result = FileRead::Read;
+    if (length < 0) {
+        result = FileRead::Unreadable;
+    } else if (std::memchr(line, '\0', static_cast<std::size_t>(length)) != nullptr) {
+        result = FileRead::HasNul;
+    } else if (!ended && static_cast<std::size_t>(length) == LineCapacity) {
+        result = FileRead::TooLong;
+    } else {
+        if (length > 0 && line[length - 1] == '\r')
+            --length;
+        const auto size = static_cast<std::size_t>(length);
+        if (size >= PasswordCapacity)
+            result = FileRead::TooLong;
+        else if (size == 0)
+            result = FileRead::Empty;
     }
-    text_[length] = '\0';
-    present_ = true;
-    return FileRead::Read;
+    if (result == FileRead::Read) {
+        std::memcpy(text_, line, static_cast<std::size_t>(length));
+        text_[length] = '\0';
+        present_ = true;
+    }
+    WipeBytes(line, sizeof line);
+    return result;
 }
 
 platform::SecretRead Secret::Prompt(const char* prompt) {

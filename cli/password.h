@@ -31,9 +31,12 @@ class Secret {
     // Copies the text; false (and nothing kept) when it has more than 255 characters.
     bool Take(const char* text);
 
-    // Reads the first line of `path` ("-" is standard input) without its line end.
-    enum class FileRead { Read, TooLong, Unreadable };
-    FileRead ReadFirstLine(const char* path);
+    // Reads the first line of `path` ("-" is standard input) without its line end, reading
+    // no more than the longest password and a line end. Standard input that is a terminal
+    // is read with echo off after the prompt "Password: ". Only a line of 1 to 255 bytes
+    // without NUL is taken; `error` holds the reason of Unreadable.
+    enum class FileRead { Read, TooLong, HasNul, Empty, Unreadable };
+    FileRead ReadFirstLine(const char* path, int& error);
 
     // Asks on the terminal, echo off.
     platform::SecretRead Prompt(const char* prompt);

@@ -33,11 +33,13 @@ SecretRead CollectLine(ReadByte readByte, char* lineOut, std::size_t capacity) {
     std::size_t length = 0;
     bool tooLong = false;
     bool ended = false;
+    bool nul = false;
     for (int c; (c = readByte()) >= 0;) {
         if (c == '\n') {
             ended = true;
             break;
         }
+        nul = nul || c == '\0';
         if (length + 1 < capacity)
             lineOut[length++] = static_cast<char>(c);
         else
@@ -47,9 +49,9 @@ SecretRead CollectLine(ReadByte readByte, char* lineOut, std::size_t capacity) {
         --length;
     lineOut[length] = '\0';
     // A line given up without any character (Ctrl-D, Ctrl-Z) asks for nothing to be tried.
-    if (tooLong || (!ended && length == 0)) {
+    if (tooLong || nul || (!ended && length == 0)) {
         Wipe(lineOut, capacity);
-        return tooLong ? SecretRead::TooLong : SecretRead::Failed;
+        return tooLong ? SecretRead::TooLong : nul ? SecretRead::NulByte : SecretRead::Failed;
     }
     return SecretRead::Read;
 }

@@ -15,6 +15,7 @@ int TerminalColumns(std::FILE* stream);
 enum class SecretRead {
     Read,        // a line was read
     TooLong,     // the line does not fit; nothing is kept
+    NulByte,     // the line holds a NUL byte, which would cut it short; nothing is kept
     NoTerminal,  // standard input is not a terminal; nothing was asked
     Failed,      // the terminal could not be set up or read
 };

@@ -149,6 +149,44 @@ TEST_F(StoredNamesTest, LongPathsThatDoNotFit) {
     EXPECT_EQ(std::string(buffer.guard, 16), std::string(16, '#'));
 }
 
+// Stored names that make the long form fill the text exactly, or overflow it by one byte:
+// each step builds "name\result" in a text of TextSize bytes. Run under AddressSanitizer,
+// a byte written past any of the texts shows.
+TEST(LongPathBoundaryTest, LongFormsThatJustFitOrJustDoNot) {
+    const std::string a100(100, 'a');
+    const std::string a101(101, 'a');
+    const std::string b153(153, 'b');
+    const std::string n254(254, 'n');
+    struct Case {
+        std::vector<platform::StoredName> names;
+        std::string path;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        // Relative: "a...\\b...\\" is 255 characters, the text's last byte its NUL.
+        {{{"x", a100.c_str()}, {"x\\y", b153.c_str()}}, "x\\y", a100 + "\\" + b153 + "\\"},
+        // One more: the path as given.
+        {{{"x", a101.c_str()}, {"x\\y", b153.c_str()}}, "x\\y", "x\\y\\"},
+        // Below a drive: the last name and its separator fill the step's text exactly; the
+        // drive no longer fits before them.
+        {{{"C:\\x\\y", n254.c_str()}}, "C:\\x\\y", "C:\\x\\y\\"},
+        {{{"C:\\x", a100.c_str()}, {"C:\\x\\y", b153.c_str()}}, "C:\\x\\y", "C:\\x\\y\\"},
+    };
+    for (const Case& c : cases) {
+        platform::SetStoredNames(c.names.data(), c.names.size());
+        struct {
+            char text[TextSize];
+            char guard[16];
+        } buffer;
+        std::memset(&buffer, '#', sizeof buffer);
+        std::memcpy(buffer.text, c.path.c_str(), c.path.size() + 1);
+        ExpandLongPath(buffer.text, buffer.text);
+        EXPECT_EQ(std::string(buffer.text), c.expected) << c.names[0].name;
+        EXPECT_EQ(std::string(buffer.guard, 16), std::string(16, '#'));
+    }
+    platform::SetStoredNames(nullptr, 0);
+}
+
 TEST_F(StoredNamesTest, DefaultDestinationFromTheOwnPath) {
     const std::vector<std::pair<std::string, Destination>> cases = {
         {"C:\\PROGRA~1\\MYDOCU~1\\ANNUAL~1.EXE",

@@ -11,6 +11,19 @@
 #include "engine/status.h"
 #include "tests/test_support.h"
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+#endif
+
 namespace sfx {
 namespace {
 
@@ -93,79 +106,397 @@ TEST(UnsfxExtractTest, PasswordSources) {
     EXPECT_EQ(fromStdin.exitCode, 0) << fromStdin.err;
     EXPECT_EQ(test::ReadBytes(dir / "b"), content);
 
+    // Attached values, and the last -p of several.
+    const std::vector<std::vector<std::string>> spellings = {
+        {"-pfrom file"},
+        {"--password=from file"},
+        {"-p", "first", "--password", "from file"},
+    };
+    for (const auto& spelling : spellings) {
+        std::vector<std::string> arguments = {"extract", packed, "-o", dir / "d", "--force"};
+        arguments.insert(arguments.end(), spelling.begin(), spelling.end());
+        auto attached = Unsfx(arguments);
+        EXPECT_EQ(attached.exitCode, 0) << spelling[0] << attached.err;
+        EXPECT_EQ(test::ReadBytes(dir / "d"), content);
+    }
+    // A password file ending without a line end, and one with the longest password.
+    test::WriteBytes(dir / "unended", BytesOf("from file"));
+    auto unended = Unsfx({packed, "-o", dir / "e", "--password-file", dir / "unended"});
+    EXPECT_EQ(unended.exitCode, 0) << unended.err;
+    test::WriteBytes(dir / "longest", BytesOf(std::string(255, 'x') + "\r\nmore"));
+    auto longest = Unsfx({packed, "-o", dir / "f", "--password-file", dir / "longest"});
+    EXPECT_EQ(longest.exitCode, WrongPassword) << longest.err;
+
     const std::string unprotected = Pack(dir, content, {"--no-password"});
     auto anyPassword =
         test::Run({test::BinPath("unsfx"), "extract", unprotected, "-o", dir / "c", "-p", "x"});
     EXPECT_EQ(anyPassword.exitCode, 0) << anyPassword.err;
 }
 
+// What a message may hold: printable ASCII and line ends only, so that no argument or file
+// name can drive the terminal; and unsfx's own words, never the dialog's.
+void ExpectPlainMessage(const std::string& err) {
+    for (char ch : err) {
+        const auto byte = static_cast<unsigned char>(ch);
+        EXPECT_TRUE(ch == '\n' || ch == '\r' || (byte >= 0x20 && byte < 0x7f)) << int(byte);
+    }
+    for (int status : {1, 2, 3, 4, 6, 7})
+        EXPECT_EQ(err.find(StatusMessage(status)), std::string::npos) << err;
+}
+
+// A name as unsfx's messages show it: quoted, a backslash doubled.
+std::string Quoted(const std::string& name) {
+    std::string shown = "'";
+    for (char c : name) shown += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    return shown + "'";
+}
+
+struct FailureCase {
+    std::vector<std::string> arguments;  // after the program
+    int exitCode;
+    std::string message;  // a part of standard error
+    std::string input = "";
+};
+
+void ExpectFailures(const std::vector<FailureCase>& cases) {
+    for (const FailureCase& c : cases) {
+        auto result = Unsfx(c.arguments, c.input);
+        std::string shown;
+        for (const auto& a : c.arguments) shown += a + " ";
+        EXPECT_EQ(result.exitCode, c.exitCode) << shown << "\n" << result.err;
+        EXPECT_NE(result.err.find(c.message), std::string::npos)
+            << shown << "\n"
+            << result.err << "\nexpected: " << c.message;
+        ExpectPlainMessage(result.err);
+    }
+}
+
 TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
     TempDir dir;
     const std::string packed = Pack(dir, test::RandomBytes(9000, 3), {"--password", "right"});
     test::WriteBytes(dir / "existing", BytesOf("keep me"));
-
-    auto wrong =
-        test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "new", "-p", "bad"});
-    EXPECT_EQ(wrong.exitCode, WrongPassword);
-    EXPECT_NE(wrong.err.find(StatusMessage(WrongPassword)), std::string::npos) << wrong.err;
-    EXPECT_FALSE(std::filesystem::exists(dir / "new"));
-
-    auto exists = test::Run(
-        {test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing", "-p", "right"});
-    EXPECT_EQ(exists.exitCode, 73);
-    EXPECT_NE(exists.err.find("--force"), std::string::npos);
-    EXPECT_EQ(test::ReadBytes(dir / "existing"), BytesOf("keep me"));
-
-    auto wrongForced = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing",
-                                  "-p", "bad", "--force"});
-    EXPECT_EQ(wrongForced.exitCode, WrongPassword);
-    EXPECT_EQ(test::ReadBytes(dir / "existing"), BytesOf("keep me"));
-
-    auto forced = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "existing",
-                             "-p", "right", "--force"});
-    EXPECT_EQ(forced.exitCode, 0) << forced.err;
-
-    auto missing =
-        test::Run({test::BinPath("unsfx"), "extract", dir / "none", "-o", dir / "x", "-p", "p"});
-    EXPECT_EQ(missing.exitCode, ReadFailed);
-    EXPECT_NE(missing.err.find("Can't read data. May be file is damaged?"), std::string::npos);
-
     test::WriteBytes(dir / "junk", BytesOf("this is no container at all"));
-    auto damaged =
-        test::Run({test::BinPath("unsfx"), "extract", dir / "junk", "-o", dir / "x", "-p", "p"});
-    EXPECT_EQ(damaged.exitCode, DataDamaged);
+    std::filesystem::create_directories(dir / "out/packed");
+    const std::string escape = "\x1b[2J";
+    const Bytes packedBytes = test::ReadBytes(packed);
 
-    auto noFolder =
-        test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "nope/x", "-p", "right"});
-    EXPECT_EQ(noFolder.exitCode, WriteFailed);
+    ExpectFailures({
+        {{"extract", packed, "-o", dir / "new", "-p", "bad"},
+         WrongPassword,
+         Quoted(packed) + ": wrong password"},
+        {{"extract", packed, "-o", dir / "existing", "-p", "right"}, 73, "--force"},
+        {{"extract", packed, "-o", dir / "existing", "-p", "bad", "--force"},
+         WrongPassword,
+         "wrong password"},
+        // A missing FILE is 2 however the command is spelled.
+        {{"extract", dir / "none", "-o", dir / "x", "-p", "p"},
+         ReadFailed,
+         "cannot open " + Quoted(dir / "none") + ": "},
+        {{dir / "none.exe", "-o", dir / "x", "-p", "p"},
+         ReadFailed,
+         "cannot open " + Quoted(dir / "none.exe") + ": "},
+        {{"extract", dir / "junk", "-o", dir / "x", "-p", "p"},
+         DataDamaged,
+         "is not a self-extracting file, or it is damaged"},
+        // Sources that are no regular file are refused before anything is opened.
+        {{"extract", dir.path().string(), "-p", "p"}, ReadFailed, "' is a folder"},
+        {{"extract", "-", "-p", "p"}, ReadFailed, "'-' can't be read from the end: give a file"},
+        {{"test", "-", "-p", "p"}, ReadFailed, "'-' can't be read from the end: give a file"},
+        {{"info", "-"}, ReadFailed, "'-' can't be read from the end: give a file"},
+        // The destination's real trouble, not a guess at a full disk.
+        {{"extract", packed, "-o", dir / "nope/x", "-p", "right"},
+         WriteFailed,
+         "cannot create " + Quoted(dir / "nope/x") + ": "},
+        {{"extract", packed, "-o", dir / "existing/x", "-p", "right"},
+         WriteFailed,
+         "cannot create " + Quoted(dir / "existing/x") + ": "},
+        {{"extract", packed, "-o", dir / "out/", "-p", "right", "--force"},
+         WriteFailed,
+         Quoted(dir / "out/packed") + " is a folder"},
+        {{"extract", packed, "-o", dir / std::string(300, 'n'), "-p", "right"},
+         WriteFailed,
+         "cannot create '"},
+        // Names from the command line are escaped as file texts are.
+        {{"extract", dir / (escape + "x.exe"), "-p", "p"}, ReadFailed, "\\x1b[2Jx.exe"},
+        {{"extract", packed, "-o", dir / (escape + "/x"), "-p", "right"},
+         WriteFailed,
+         "\\x1b[2J/x"},
+#ifndef _WIN32
+        {{"extract", "/dev/null", "-p", "p"}, ReadFailed, "'/dev/null' is not a regular file"},
+        // Standard input by its path (a file here): no file goes into /dev beside it.
+        {{"/dev/stdin", "-p", "right"},
+         64,
+         "give -o DEST",
+         std::string(packedBytes.begin(), packedBytes.end())},
+#endif
+    });
+    EXPECT_EQ(test::ReadBytes(dir / "existing"), BytesOf("keep me"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "new"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "nope"));
+#ifndef _WIN32
+    EXPECT_FALSE(std::filesystem::exists("/dev/stdin.out"));
+#endif
+
+    auto forced = Unsfx({"extract", packed, "-o", dir / "existing", "-p", "right", "--force"});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
 }
+
+#ifndef _WIN32
+TEST(UnsfxExtractTest, FifoSourceIsRefusedWithoutWaitingForAWriter) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    // A FIFO nobody writes to: opening it would wait for ever.
+    ExpectFailures({
+        {{"extract", dir / "fifo", "-p", "p"},
+         ReadFailed,
+         Quoted(dir / "fifo") + " is not a regular file"},
+        {{"info", dir / "fifo"}, ReadFailed, "is not a regular file"},
+    });
+    EXPECT_EQ(dir.Entries(), std::vector<std::string>{"fifo"});
+}
+#endif
 
 TEST(UnsfxExtractTest, UsageErrors) {
     TempDir dir;
     const std::string packed = Pack(dir, test::RandomBytes(100, 4), {"--password", "pw"});
+    test::WriteBytes(dir / "nul", BytesOf(std::string("p\0w\n", 4)));
+    test::WriteBytes(dir / "empty", {});
+    test::WriteBytes(dir / "blank", BytesOf("\r\nsecond line\n"));
+    test::WriteBytes(dir / "long", BytesOf(std::string(256, 'x') + "\n"));
+    test::WriteBytes(dir / "endless", Bytes(1 << 20, 'x'));
     const std::string unsfx = test::BinPath("unsfx");
-    const std::vector<std::vector<std::string>> cases = {
-        {unsfx},
-        {unsfx, "extract"},
-        {unsfx, "test", packed, "-o", dir / "o", "-p", "pw"},
-        {unsfx, "info", packed, "-p", "pw"},
-        {unsfx, "extract", packed, packed, "-o", dir / "o", "-p", "pw"},
-        {unsfx, "extract", packed, "-o", dir / "o"},
-        {unsfx, "extract", packed, "-o", dir / "o", "-p", std::string(256, 'x')},
-        {unsfx, "extract", packed, "-o", dir / "o", "-p", "pw", "--bogus"},
-        {unsfx, "frobnicate"},
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{}, "no FILE given"},
+        {{"extract"}, "no FILE given"},
+        {{"-p", "pw", "-q"}, "no FILE given"},
+        {{"test", packed, "-o", dir / "o", "-p", "pw"}, "-o and --force belong to extract"},
+        {{"info", packed, "-p", "pw"}, "info needs no password"},
+        {{"extract", packed, packed, "-o", dir / "o", "-p", "pw"}, "-o must name a folder"},
+        {{"extract", packed, "-o", dir / "o"}, "needs a password"},
+        {{"extract", packed, "-o", dir / "o", "-p", std::string(256, 'x')}, "longer than 255"},
+        {{"extract", packed, "-o", dir / "o", "-p", ""}, "the password given with -p is empty"},
+        {{"extract", packed, "-o", dir / "o", "-p", "pw", "--bogus"}, "unknown option --bogus"},
+        // Password files: a NUL, an empty first line, a line too long; read no further.
+        {{packed, "-o", dir / "o", "--password-file", dir / "nul"}, "holds a NUL byte"},
+        {{packed, "-o", dir / "o", "--password-file", dir / "empty"}, "is empty"},
+        {{packed, "-o", dir / "o", "--password-file", dir / "blank"}, "is empty"},
+        {{packed, "-o", dir / "o", "--password-file", dir / "long"}, "longer than 255"},
+        {{packed, "-o", dir / "o", "--password-file", dir / "endless"}, "longer than 255"},
+        {{packed, "-o", dir / "o", "--password-file", "-"}, "is empty"},
+#ifndef _WIN32
+        {{packed, "-o", dir / "o", "--password-file", "/dev/zero"}, "holds a NUL byte"},
+#endif
+        // An argument shown in a message is escaped; an unknown option shows its name only.
+        {{"extract", "-\x1b[2Jx.exe"}, "unknown option -\\x1b"},
+        {{packed, "--\x1b]0;x\x07=y"}, "unknown option --\\x1b]0;x\\x07"},
     };
-    for (const auto& argv : cases) {
-        auto result = test::Run(argv);
-        EXPECT_EQ(result.exitCode, 64) << argv.size();
-        EXPECT_NE(result.err.find("usage:"), std::string::npos) << result.err;
+    for (const auto& [arguments, message] : cases) {
+        auto result = Unsfx(arguments);
+        std::string shown;
+        for (const auto& a : arguments) shown += a + " ";
+        EXPECT_EQ(result.exitCode, 64) << shown;
+        EXPECT_NE(result.err.find(message), std::string::npos) << shown << "\n" << result.err;
+        // Usage errors end by pointing to the help.
+        std::erase(result.err, '\r');
+        const std::string tail = "try 'unsfx --help'\n";
+        EXPECT_TRUE(result.err.size() >= tail.size() &&
+                    result.err.compare(result.err.size() - tail.size(), tail.size(), tail) == 0)
+            << shown << "\n"
+            << result.err;
+        ExpectPlainMessage(result.err);
     }
+    EXPECT_NE(Unsfx({}).err.find("usage:"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "o"));
     // 255 characters are fine (and wrong here).
     auto longest =
         test::Run({unsfx, "extract", packed, "-o", dir / "o", "-p", std::string(255, 'x')});
     EXPECT_EQ(longest.exitCode, WrongPassword);
+    // A word that is neither a FILE nor a command: a missing FILE, and nothing else is done.
+    std::filesystem::copy_file(packed, dir / "other.exe");
+    auto mistyped = Unsfx({"frobnicate", dir / "other.exe", "-p", "pw"});
+    EXPECT_EQ(mistyped.exitCode, ReadFailed);
+    EXPECT_NE(mistyped.err.find("'frobnicate'"), std::string::npos) << mistyped.err;
+    EXPECT_NE(mistyped.err.find("command"), std::string::npos) << mistyped.err;
+    EXPECT_FALSE(std::filesystem::exists(dir / "other"));
 }
+
+TEST(UnsfxExtractTest, PasswordsNeverShowInMessages) {
+    TempDir dir;
+    const std::string packed = Pack(dir, test::RandomBytes(100, 13), {"--password", "pw"});
+    // However a password is spelled, a usage error does not repeat it.
+    const std::vector<std::vector<std::string>> cases = {
+        {"-pSesame1", "--bogus"},
+        {"--password=Sesame1", "-PSesame2"},
+        {"-pSesame1", "-p", "Sesame2", "--pasword=Sesame3"},
+        {"--bogus=Sesame1", "-pSesame2"},
+        {"-xSesame1"},
+    };
+    for (const auto& options : cases) {
+        std::vector<std::string> arguments = {"extract", packed, "-o", dir / "o"};
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        auto result = Unsfx(arguments);
+        EXPECT_EQ(result.exitCode, 64) << options[0];
+        EXPECT_NE(result.err.find("unknown option"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("Sesame"), std::string::npos) << result.err;
+    }
+}
+
+#ifndef _WIN32
+// Starts unsfx with `arguments`, its standard output a pipe that nobody reads, and returns
+// its argument list as /proc shows it once its first bytes have reached the pipe (so that
+// it is well past reading its arguments); then ends it.
+std::string ProcessListOfAWritingUnsfx(const std::vector<std::string>& arguments) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0)
+        return "(no pipe)";
+    std::vector<std::string> argv = {test::BinPath("unsfx")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(pipeEnds[1], 1);
+        const int null = open("/dev/null", O_RDWR);
+        dup2(null, 0);
+        dup2(null, 2);
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(pipeEnds[1]);
+    int waiting = 0;
+    for (int i = 0; i < 1000 && waiting == 0; ++i) {
+        if (ioctl(pipeEnds[0], FIONREAD, &waiting) != 0)
+            break;
+        if (waiting == 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const Bytes list = test::ReadBytes("/proc/" + std::to_string(child) + "/cmdline");
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(pipeEnds[0]);
+    if (waiting == 0)
+        return "(unsfx wrote nothing)";
+    return std::string(list.begin(), list.end());
+}
+
+TEST(UnsfxExtractTest, EveryPasswordLeavesTheProcessList) {
+    if (!std::filesystem::exists("/proc/self/cmdline"))
+        GTEST_SKIP() << "no /proc here";
+    TempDir dir;
+    // More than a pipe holds, so that unsfx waits for a reader.
+    const std::string packed = Pack(dir, test::RandomBytes(1 << 20, 14), {"--password", "Sesame2"});
+    const std::vector<std::vector<std::string>> spellings = {
+        {"-p", "Sesame1", "-p", "Sesame2"},
+        {"-pSesame1", "--password=Sesame2"},
+        {"--password", "Sesame1", "-pSesame2"},
+        {"--password=Sesame1", "--password", "Sesame2"},
+    };
+    for (const auto& spelling : spellings) {
+        std::vector<std::string> arguments = {"extract", packed, "-o", "-"};
+        arguments.insert(arguments.end(), spelling.begin(), spelling.end());
+        const std::string list = ProcessListOfAWritingUnsfx(arguments);
+        EXPECT_NE(list.find(packed), std::string::npos) << list;
+        EXPECT_EQ(list.find("Sesame"), std::string::npos) << spelling[0] << ": " << list;
+    }
+}
+
+// Runs unsfx with `arguments` under an address-space limit (bytes): the exit status, or
+// 128 + the signal that ended it; standard error into `err`.
+int UnsfxWithAddressSpace(const std::vector<std::string>& arguments, rlim_t limit,
+                          std::string& err) {
+    TempDir scratch;
+    const std::string errPath = scratch / "err";
+    std::vector<std::string> argv = {test::BinPath("unsfx")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    const pid_t child = fork();
+    if (child == 0) {
+        const int null = open("/dev/null", O_RDWR);
+        const int errFile = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(null, 0);
+        dup2(null, 1);
+        dup2(errFile, 2);
+        const rlimit rl{limit, limit};
+        if (setrlimit(RLIMIT_AS, &rl) != 0)
+            _exit(126);
+        std::vector<char*> args;
+        for (auto& a : argv) args.push_back(a.data());
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    const Bytes bytes = test::ReadBytes(errPath);
+    err.assign(bytes.begin(), bytes.end());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool Sanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+constexpr bool Sanitized = true;
+#else
+constexpr bool Sanitized = false;
+#endif
+#else
+constexpr bool Sanitized = false;
+#endif
+
+TEST(UnsfxExtractTest, RunningOutOfMemoryIsStatusThreeNeverAnAbort) {
+    if (Sanitized)
+        GTEST_SKIP() << "a sanitizer's runtime needs more address space than it can be given";
+    TempDir dir;
+    const std::string packed =
+        Pack(dir, test::TextBytes(200000, 15), {"--password", "pw", "--compress"});
+    const std::vector<std::string> arguments = {"test", packed, "-p", "pw", "-q"};
+    // The least address space in which the program loads and runs at all (below it the
+    // loader gives up, which is no concern of unsfx's), to a page.
+    std::string err;
+    rlim_t fails = 0;
+    rlim_t runs = rlim_t{1} << 30;
+    ASSERT_EQ(UnsfxWithAddressSpace({"--version"}, runs, err), 0) << err;
+    while (runs - fails > 4096) {
+        const rlim_t middle = (fails + runs) / 2 / 4096 * 4096;
+        (UnsfxWithAddressSpace({"--version"}, middle, err) == 0 ? runs : fails) = middle;
+    }
+    // From there every limit, a page apart, until the whole run fits.
+    int outcomes[256] = {};
+    for (rlim_t limit = runs; limit < runs + (rlim_t{64} << 20); limit += 4096) {
+        const int status = UnsfxWithAddressSpace(arguments, limit, err);
+        ASSERT_TRUE(status == 0 || status == OutOfMemory)
+            << "limit " << limit << ": status " << status << "\n"
+            << err;
+        if (status == OutOfMemory) {
+            ASSERT_EQ(err, "unsfx: not enough memory\n") << limit;
+        }
+        ++outcomes[status];
+        if (status == 0)
+            break;
+    }
+    EXPECT_GT(outcomes[OutOfMemory], 0);
+    EXPECT_GT(outcomes[0], 0);
+}
+
+TEST(UnsfxExtractTest, DestinationOfAThousandBytes) {
+    TempDir dir;
+    const Bytes content = test::TextBytes(3000, 16);
+    const std::string packed = Pack(dir, content, {"--password", "pw"});
+    std::string folder = dir.path().string();
+    while (folder.size() < 900) folder += "/" + std::string(99, 'f');
+    std::filesystem::create_directories(folder);
+    const std::string destination = folder + "/" + std::string(999 - folder.size(), 'd');
+    ASSERT_EQ(destination.size(), 1000u);
+    for (bool compressed : {false, true}) {
+        const std::string source =
+            compressed ? Pack(dir, content, {"--password", "pw", "--compress"}) : packed;
+        auto result = Unsfx({source, "-o", destination, "-p", "pw", "--force"});
+        EXPECT_EQ(result.exitCode, 0) << compressed << ": " << result.err;
+        EXPECT_TRUE(test::ReadBytes(destination) == content) << compressed;
+    }
+}
+#endif
 
 TEST(UnsfxExtractTest, PasswordFromTheEnvironment) {
     TempDir dir;
@@ -179,6 +510,12 @@ TEST(UnsfxExtractTest, PasswordFromTheEnvironment) {
     EXPECT_EQ(fromEnvironment.exitCode, 0) << fromEnvironment.err;
     EXPECT_EQ(test::ReadBytes(dir / "a"), content);
     EXPECT_EQ(overridden.exitCode, WrongPassword);
+    // Set but empty counts as not set: no password to be had here, not a wrong one.
+    test::SetEnv("UNSFX_PASSWORD", "", 1);
+    auto empty = Unsfx({packed, "-o", dir / "c"});
+    test::UnsetEnv("UNSFX_PASSWORD");
+    EXPECT_EQ(empty.exitCode, 64) << empty.err;
+    EXPECT_NE(empty.err.find("needs a password"), std::string::npos) << empty.err;
 }
 
 TEST(UnsfxExtractTest, NoPasswordAndNoTerminalIsAUsageError) {
@@ -243,13 +580,18 @@ TEST(UnsfxExtractTest, SeveralFilesGiveTheFirstFailure) {
     auto result = Unsfx({dir / "a.exe", dir / "b.exe", dir / "c.exe", dir / "missing.exe", "-o",
                          dir / "out", "-p", "secret"});
     EXPECT_EQ(result.exitCode, WrongPassword);
-    EXPECT_NE(result.err.find(std::string("b.exe: ") + StatusMessage(WrongPassword)),
-              std::string::npos)
-        << result.err;
+    EXPECT_NE(result.err.find("b.exe': wrong password"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("missing.exe"), std::string::npos) << result.err;
     EXPECT_EQ(test::ReadBytes(dir / "out/a"), first);
     EXPECT_EQ(test::ReadBytes(dir / "out/c"), second);
     EXPECT_FALSE(std::filesystem::exists(dir / "out/b"));
+
+    // "-o DIR/" names a folder and makes it when missing.
+    auto madeFolder =
+        Unsfx({dir / "a.exe", dir / "c.exe", "-o", dir / "made/deeper/", "-p", "secret"});
+    EXPECT_EQ(madeFolder.exitCode, 0) << madeFolder.err;
+    EXPECT_EQ(test::ReadBytes(dir / "made/deeper/a"), first);
+    EXPECT_EQ(test::ReadBytes(dir / "made/deeper/c"), second);
 
     // Several files to standard output follow one another.
     auto joined = Unsfx({dir / "a.exe", dir / "c.exe", "-o", "-", "-p", "secret"});
@@ -313,6 +655,10 @@ TEST_F(UnsfxTestCommandTest, KeepsNothingBehind) {
     EXPECT_NE(passed.out.find("plain.exe: OK"), std::string::npos) << passed.out;
     EXPECT_NE(passed.out.find("packed.exe: OK"), std::string::npos) << passed.out;
     EXPECT_EQ(passed.err, "");
+    // The command is the first argument that is not an option, wherever the options stand.
+    auto afterOptions = Unsfx({"-p", "secret", "test", dir_ / "plain.exe"});
+    EXPECT_EQ(afterOptions.exitCode, 0) << afterOptions.err;
+    EXPECT_NE(afterOptions.out.find("plain.exe: OK"), std::string::npos) << afterOptions.out;
     auto quiet = Unsfx({"test", "-q", dir_ / "packed.exe", "-p", "secret"});
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_EQ(quiet.out, "");

@@ -50,6 +50,26 @@ TEST_F(UnsfxTerminalTest, PromptsWithEchoOffAndRestoresIt) {
     EXPECT_EQ(wrong.exitCode, WrongPassword) << wrong.screen;
     EXPECT_EQ(wrong.screen.find("guess"), std::string::npos) << wrong.screen;
     EXPECT_TRUE(wrong.echoAfter);
+
+    // A password file read from the terminal is not shown either.
+    auto fromInput = test::RunOnTerminal(
+        {Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out2", "--password-file", "-"},
+        {{"Password: ", "pa ss word\n"}});
+    ASSERT_FALSE(fromInput.timedOut) << fromInput.screen;
+    EXPECT_EQ(fromInput.exitCode, 0) << fromInput.screen;
+    EXPECT_EQ(test::ReadBytes(dir_ / "out2"), content_);
+    EXPECT_EQ(fromInput.screen.find("pa ss"), std::string::npos) << fromInput.screen;
+    EXPECT_TRUE(fromInput.echoAfter);
+
+    // An empty line is no password, not a wrong one, whichever way it is asked for.
+    for (const std::string source : {"prompt", "-"}) {
+        std::vector<std::string> argv = {Unsfx(), "test", dir_ / "locked.exe"};
+        if (source == "-")
+            argv.insert(argv.end(), {"--password-file", "-"});
+        auto empty = test::RunOnTerminal(argv, {{"Password", "\n"}});
+        EXPECT_EQ(empty.exitCode, 64) << source << empty.screen;
+        EXPECT_TRUE(empty.echoAfter) << source;
+    }
 }
 
 TEST_F(UnsfxTerminalTest, InterruptAtThePromptRestoresEcho) {

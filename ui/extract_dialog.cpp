@@ -55,6 +55,23 @@ void Browse(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_FOLDER, DestinationFolder);
 }
 
+// The extraction runs inside the "GO!" handler and nothing is dispatched meanwhile, so
+// whatever the user clicks or types then waits in the queue. It is dropped before the
+// outcome's box: otherwise that box's own message loop would deliver it, and a second
+// "GO!" would run the extraction again or "Cancel" would end the program behind the box.
+void DiscardQueuedInput() {
+    static const UINT ranges[][2] = {
+        {WM_KEYFIRST, WM_KEYLAST},
+        {WM_MOUSEFIRST, WM_MOUSELAST},
+        {WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK},  // the caption and the close box
+    };
+    MSG message;
+    for (const auto& range : ranges) {
+        while (PeekMessageA(&message, nullptr, range[0], range[1], PM_REMOVE | PM_NOYIELD)) {
+        }
+    }
+}
+
 // Reads a field into a TextSize text; false when the field holds more than the text takes.
 bool ReadField(HWND dialog, int field, char* text) {
     GetDlgItemTextA(dialog, field, text, TextSize);
@@ -79,11 +96,15 @@ bool Extract(HWND dialog) {
     char message[MessageTextSize] = {};
     ExtractionJob job;
     bool extracted = false;
+    // The wait cursor says that the dialog does not answer while the job runs.
+    const HCURSOR previousCursor = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
     if (destinationFits)
         extracted = job.Extract(OwnPath(), work, password);
     else
         job.status = WriteFailed;  // a destination cut short would be some other file
     SecureZeroMemory(password, sizeof password);
+    DiscardQueuedInput();
+    SetCursor(previousCursor);
 
     if (extracted) {
         SuccessMessage(DestinationFileName, message);

@@ -187,11 +187,27 @@ class Extractor {
         for (unsigned char c : text) PostMessageA(Control(id), WM_CHAR, c, 1);
     }
 
-    // Waits for the next message box, reads it and closes it with its OK button.
-    MessageBoxSeen NextMessageBox() {
-        HWND box = WaitForWindow([&](HWND w) {
+    // A click of the mouse on a control, as the input queue hands it over.
+    void MouseClick(int id) {
+        RECT area = {};
+        GetClientRect(Control(id), &area);
+        const LPARAM at = MAKELPARAM(area.right / 2, area.bottom / 2);
+        PostMessageA(Control(id), WM_LBUTTONDOWN, MK_LBUTTON, at);
+        PostMessageA(Control(id), WM_LBUTTONUP, 0, at);
+    }
+
+    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+
+    // Waits for the next message box (nullptr when the process ends without one).
+    HWND MessageBoxWindow() const {
+        return WaitForWindow([&](HWND w) {
             return w != dialog_ && ClassOf(w) == "#32770" && GetDlgItem(w, 0xFFFF) != nullptr;
         });
+    }
+
+    // Waits for the next message box, reads it and closes it with its OK button.
+    MessageBoxSeen NextMessageBox() {
+        HWND box = MessageBoxWindow();
         if (box == nullptr)
             return {"(no message box)", ""};
         MessageBoxSeen seen{TextOf(box), TextOf(GetDlgItem(box, 0xFFFF))};
@@ -311,6 +327,74 @@ TEST(ExtractorTest, RiddleAndDescription) {
     second.Click(IDOK);
     EXPECT_EQ(second.ExitCode(), 0);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"with.exe", "without.exe"}));
+}
+
+// The thread's window with the keyboard focus.
+HWND FocusOf(HWND dialog) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info))
+        return nullptr;
+    return info.hwndFocus;
+}
+
+TEST(ExtractorTest, DescriptionIsShownAsItStands) {
+    TempDir dir;
+    Packed how;
+    how.description = "R&D report: Tom & Jerry";
+    const std::string exe = Pack(dir, "ampersand.exe", test::BytesOf("x"), how);
+    Extractor run(exe);
+    ASSERT_NE(run.Dialog(), nullptr);
+    EXPECT_EQ(run.Field(IDC_DESCRIPTION), "R&D report: Tom & Jerry");
+    EXPECT_TRUE(GetWindowLongA(run.Control(IDC_DESCRIPTION), GWL_STYLE) & SS_NOPREFIX);
+    // "&D" is no mnemonic: Alt+D leaves the focus where it is.
+    for (int i = 0; i < 100 && FocusOf(run.Dialog()) != run.Control(IDC_PASSWORD); ++i) Sleep(20);
+    ASSERT_EQ(FocusOf(run.Dialog()), run.Control(IDC_PASSWORD));
+    PostMessageA(run.Control(IDC_PASSWORD), WM_SYSCHAR, 'd', 1 << 29);
+    Sleep(300);
+    EXPECT_EQ(FocusOf(run.Dialog()), run.Control(IDC_PASSWORD));
+    run.Click(IDOK);
+    EXPECT_EQ(run.ExitCode(), 0);
+}
+
+// Input that arrives while the extraction runs waits in the queue: it must not act once the
+// job is done. Each row queues a second action behind "GO!" before the dialog takes "GO!".
+TEST(ExtractorTest, InputQueuedDuringAnExtractionIsDropped) {
+    enum Action { GoClickedAgain, EnterPressed, CancelClicked };
+    TempDir dir;
+    const Bytes content = test::TextBytes(8 << 20, 6);
+    Packed how;
+    how.compressed = true;
+    const std::string exe = Pack(dir, "long.exe", content, how);
+    for (Action action : {GoClickedAgain, EnterPressed, CancelClicked}) {
+        std::filesystem::remove(dir / "long");
+        Extractor run(exe);
+        ASSERT_NE(run.Dialog(), nullptr) << action;
+        run.SetField(IDC_PASSWORD, "right one");
+        run.Click(IDC_GO);
+        switch (action) {
+            case GoClickedAgain:
+                run.MouseClick(IDC_GO);
+                break;
+            case EnterPressed:
+                run.Key(IDC_PASSWORD, VK_RETURN);
+                break;
+            case CancelClicked:
+                run.MouseClick(IDOK);
+                break;
+        }
+        // One extraction, one box, and the box stays until the user closes it.
+        HWND box = run.MessageBoxWindow();
+        ASSERT_NE(box, nullptr) << action;
+        Sleep(1000);
+        EXPECT_TRUE(IsWindow(box) && IsWindowVisible(box)) << action;
+        EXPECT_TRUE(run.Running()) << action;
+        EXPECT_TRUE(test::ReadBytes(dir / "long") == content) << action;
+        ExpectBox(run, "Information", "Your file has been successfully extracted to long");
+        EXPECT_EQ(run.NextMessageBox().caption, "(no message box)") << action;
+        EXPECT_EQ(run.ExitCode(), 0) << action;
+        EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"long", "long.exe"})) << action;
+    }
 }
 
 TEST(ExtractorTest, EveryWayOutEndsWithZeroAndNoFile) {
@@ -499,6 +583,36 @@ TEST(ExtractorTest, EndsWhenTheDialogCannotBeCreated) {
     EXPECT_EQ(run.Dialog(), nullptr);
 }
 
+// Moves past a text or an ordinal of a dialog template.
+const WORD* SkipTextOrOrdinal(const WORD* at) {
+    if (*at == 0xFFFF)
+        return at + 2;
+    while (*at++ != 0) {
+    }
+    return at;
+}
+
+// The size in dialog units that the template stores for its control number `index`.
+SIZE TemplateControlSize(HMODULE module, int index) {
+    HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(IDD_EXTRACT), RT_DIALOG);
+    const auto* dialog = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, found)));
+    if (dialog == nullptr || index >= dialog->cdit)
+        return {-1, -1};
+    const WORD* at = reinterpret_cast<const WORD*>(dialog + 1);
+    at = SkipTextOrOrdinal(SkipTextOrOrdinal(SkipTextOrOrdinal(at)));  // menu, class, title
+    if (dialog->style & DS_SETFONT)
+        at = SkipTextOrOrdinal(at + 1);  // point size, face name
+    for (int i = 0;; ++i) {
+        // Each item starts on a DWORD boundary.
+        at = reinterpret_cast<const WORD*>((reinterpret_cast<UINT_PTR>(at) + 3) & ~UINT_PTR{3});
+        const auto* item = reinterpret_cast<const DLGITEMTEMPLATE*>(at);
+        if (i == index)
+            return {item->cx, item->cy};
+        at = SkipTextOrOrdinal(SkipTextOrOrdinal(reinterpret_cast<const WORD*>(item + 1)));
+        at = reinterpret_cast<const WORD*>(reinterpret_cast<const BYTE*>(at + 1) + *at);
+    }
+}
+
 INT_PTR CALLBACK IdleDialogProc(HWND, UINT message, WPARAM, LPARAM) {
     return message == WM_INITDIALOG;
 }
@@ -526,6 +640,11 @@ TEST(ExtractorTest, ResourcesAsBuilt) {
         DestroyIcon(icon);
     }
 
+    // The icon control (sixth in the template) keeps its size.
+    const SIZE icon = TemplateControlSize(module, 5);
+    EXPECT_EQ(icon.cx, 20);
+    EXPECT_EQ(icon.cy, 20);
+
     HWND dialog =
         CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_EXTRACT), nullptr, IdleDialogProc, 0);
     ASSERT_NE(dialog, nullptr);
@@ -552,7 +671,7 @@ TEST(ExtractorTest, ResourcesAsBuilt) {
         {0xFFFF, "Static", "Folder:", WS_GROUP},
         {IDC_BROWSE, "Button", "...", 0},
         {0xFFFF, "Static", "File:", WS_GROUP},
-        {IDC_DESCRIPTION, "Static", nullptr, WS_GROUP},
+        {IDC_DESCRIPTION, "Static", nullptr, WS_GROUP | SS_NOPREFIX},
         {IDC_RIDDLE, "Button", "Read riddle", WS_TABSTOP | WS_GROUP},
     };
     HWND control = GetWindow(dialog, GW_CHILD);

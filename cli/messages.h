@@ -1,0 +1,31 @@
+// unsfx's own words for a failure, built from its real cause: once a step has failed, the
+// file system is asked again about the paths involved, and the errno the step left is read.
+#pragma once
+
+#include <string>
+
+namespace sfx::cli {
+
+// A name as a message shows it: escaped as info escapes file texts, between quotes.
+std::string Quoted(const std::string& name);
+
+// Why `file` can't be read as a self-extracting file before anything is opened ("-", a
+// folder, a pipe, a device, nothing there), or "" when it is a regular file.
+std::string SourceProblem(const std::string& file);
+
+// Why reading `file` failed, `error` being the errno the failed read left (0 when none).
+std::string ReadProblem(const std::string& file, int error);
+
+// Why `destination` could not be written. `error` is the errno the failed step left (0 when
+// none), `needed` the bytes the file takes at least.
+std::string WriteProblem(const std::string& destination, int error, long long needed);
+
+// Why a scratch file (test, or a compressed payload to standard output) could not be
+// written, or standard output when `toOutput`.
+std::string ScratchProblem(bool toOutput, int error);
+
+// True for an errno that says a write failed for lack of room or of a resource, or was
+// refused by the file system: worth naming whatever step left it.
+bool TellsWhyAWriteFailed(int error);
+
+}  // namespace sfx::cli
