@@ -14,13 +14,14 @@
 #include "engine/status.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
+#include "sfx_version.h"
 
 namespace sfx::cli {
 namespace {
 
 constexpr int ExitUsage = 64;
 constexpr int ExitDestinationExists = 73;
-constexpr char Version[] = "unsfx 1.1";
+constexpr char Version[] = "unsfx " SFX_VERSION;
 
 // Any non-empty text opens a container that is not protected by a password.
 constexpr char AnyPassword[] = "-";
