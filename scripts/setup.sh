@@ -2,12 +2,13 @@
 # Installs what is missing (Debian; apt-get as root) for one job:
 #   scripts/setup.sh [build | test | package]
 #   build    the compilers and CMake: enough for the presets native and programs
-#   test     build, plus what the native tests use (GoogleTest, mandoc, zsh); the default
+#   test     build, plus what the native tests use (GoogleTest, mandoc, groff, man, col,
+#            zsh); the default
 #   package  build, plus what scripts/package.sh uses (dpkg-dev, the mingw-w64 compilers)
 set -eu
 
 build="cmake make g++"
-test="$build libgtest-dev mandoc groff-base man-db zsh"
+test="$build libgtest-dev mandoc groff-base man-db bsdextrautils zsh"
 package="$build dpkg-dev file g++-mingw-w64-i686 binutils-mingw-w64-i686"
 case "${1:-test}" in
     build) wanted=$build ;;
