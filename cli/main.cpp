@@ -20,13 +20,14 @@
 #include "platform/file_checks.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
+#include "sfx_version.h"
 
 namespace sfx::cli {
 namespace {
 
 constexpr int ExitUsage = 64;
 constexpr int ExitDestinationExists = 73;
-constexpr char Version[] = "unsfx 1.1";
+constexpr char Version[] = "unsfx " SFX_VERSION;
 
 // Any non-empty text opens a container that is not protected by a password.
 constexpr char AnyPassword[] = "-";

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks that the extractor is what it must be: a 32-bit (i386) Windows GUI program that
 # imports only DLLs that ship with Windows, carries its asInvoker manifest and stays within
-# its size budget.
+# its size budget, and that its version resource gives the project's version.
 set -eu
 exe="${1:-build/windows/bin/extractor.exe}"
 budget=98304  # 96 KiB
@@ -22,4 +22,12 @@ done
 size=$(wc -c <"$exe")
 [ "$size" -le "$budget" ] || fail "$size bytes, over the budget of $budget"
 grep -q 'requestedExecutionLevel level="asInvoker"' "$exe" || fail "no asInvoker manifest"
-echo "check-extractor: $exe: PE32 GUI, $size bytes (budget $budget), imports:" $imports
+# The version the build generated beside the program, in the resource's two forms.
+version=$(sed -n 's/^#define SFX_VERSION "\(.*\)"$/\1/p' "$(dirname "$exe")/../generated/sfx_version.h")
+[ -n "$version" ] || fail "no generated sfx_version.h beside it"
+resources="$(i686-w64-mingw32-windres -i "$exe" -O rc)"
+echo "$resources" | grep -q "VALUE \"ProductVersion\", \"$version\"" ||
+    fail "ProductVersion is not $version"
+echo "$resources" | grep -q "FILEVERSION $(echo "$version" | sed 's/\./, /g'), 0" ||
+    fail "FILEVERSION is not $version"
+echo "check-extractor: $exe: version $version, PE32 GUI, $size bytes (budget $budget), imports:" $imports

@@ -1,0 +1,53 @@
+# What `cmake --install` puts where, and the packages CPack makes of it: a .deb and a .tar.gz
+# of the Linux programs, a .zip of the Windows ones. Included when the programs are built.
+
+# The manual pages carry the project's version.
+foreach(page unsfx.1 sfx-pack.1)
+  configure_file(man/${page}.in ${CMAKE_BINARY_DIR}/man/${page} @ONLY)
+endforeach()
+
+if(WIN32)
+  # One folder to unpack and run: the programs beside the README and the licence.
+  install(TARGETS unsfx sfx-pack RUNTIME DESTINATION .)
+  if(TARGET extractor)
+    install(TARGETS extractor RUNTIME DESTINATION .)
+  endif()
+  install(FILES README.md LICENSE DESTINATION .)
+else()
+  install(TARGETS unsfx sfx-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${CMAKE_BINARY_DIR}/man/unsfx.1 ${CMAKE_BINARY_DIR}/man/sfx-pack.1
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES completions/unsfx.bash RENAME unsfx
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  install(FILES completions/_unsfx DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+  # `copyright` is where Debian looks for the licence of a package.
+  file(READ LICENSE licence)
+  file(WRITE ${CMAKE_BINARY_DIR}/copyright
+       "${PROJECT_NAME} is free software under the MIT License (MIT):\n\n${licence}")
+  install(FILES README.md LICENSE ${CMAKE_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+endif()
+
+set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
+set(CPACK_PACKAGE_VENDOR "The sfx-extractor authors")
+set(CPACK_PACKAGE_CONTACT "The sfx-extractor authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)
+set(CPACK_STRIP_FILES ON)
+if(WIN32)
+  set(CPACK_GENERATOR ZIP)
+else()
+  set(CPACK_GENERATOR DEB TGZ)
+endif()
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The long description; CPack puts the summary above it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "unsfx shows, tests and extracts self-extracting encrypted files: a Windows\n\
+extractor followed by a container of one file, encrypted with Blowfish and\n\
+optionally compressed with LZW. sfx-pack builds such files.\n\n\
+License: MIT (/usr/share/doc/${PROJECT_NAME}/copyright).")
+
+include(CPack)

@@ -1,0 +1,34 @@
+#!/bin/sh
+# The manual pages: clean for both formatters' linters, and naming every option that the
+# program's --help names.
+#   man_pages_test.sh BIN_DIR MAN_DIR
+set -eu
+bin=$1
+man=$2
+for tool in mandoc groff; do
+    command -v $tool >/dev/null || { echo "man_pages_test: $tool missing (scripts/setup.sh installs it)"; exit 1; }
+done
+
+failed=0
+fail() { echo "man_pages_test: $*"; failed=1; }
+
+# One row per program: the program and its page.
+for program in unsfx sfx-pack; do
+    page=$man/$program.1
+    if ! lint=$(mandoc -T lint -W warning "$page" 2>&1) || [ -n "$lint" ]; then
+        fail "$page: mandoc: $lint"
+    fi
+    if ! lint=$(groff -ww -z -man "$page" 2>&1) || [ -n "$lint" ]; then
+        fail "$page: groff: $lint"
+    fi
+
+    text=$(mandoc -T ascii "$page" | col -b)
+    options=$("$bin/$program" --help | tr -s ' \t[]()|,=.;:' '\n' | grep -E '^--?[A-Za-z]' | sort -u)
+    [ -n "$options" ] || fail "$program --help names no option"
+    for option in $options; do
+        printf '%s\n' "$text" | grep -qE -- "(^|[^A-Za-z-])$option([^A-Za-z-]|\$)" ||
+            fail "$page does not name $option, which $program --help names"
+    done
+    echo "man_pages_test: $page: $(echo $options | wc -w) options of --help checked"
+done
+exit $failed
