@@ -295,7 +295,8 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
     // Without --force nothing at the destination is replaced, not even what appears while
     // the file is being extracted.
     job.replaceExisting = arguments.force;
-    AttachProgress(job, arguments.quiet);
+    // Testing and writing to standard output decode the payload as it is decrypted.
+    AttachProgress(job, arguments.quiet, header.compressed != 0 && destination.empty());
     platform::RemoveTemporariesOnInterrupt(true);
     errno = 0;
     bool done = false;

@@ -106,12 +106,14 @@ void DecodeProgress(std::int32_t done, std::int32_t total) {
 
 }  // namespace
 
-void AttachProgress(ExtractionJob& job, bool quiet) {
+void AttachProgress(ExtractionJob& job, bool quiet, bool decodedAlongside) {
     state = ProgressState();
     if (quiet || !platform::IsTerminal(stderr))
         return;
     job.SetDecryptProgress(DecryptProgress);
-    job.SetLzwProgress(DecodeProgress);
+    // Decoding that follows the cipher piece by piece is done when decrypting is: one bar.
+    if (!decodedAlongside)
+        job.SetLzwProgress(DecodeProgress);
 }
 
 void ClearProgress() {
