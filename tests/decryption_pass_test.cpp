@@ -8,6 +8,7 @@
 #endif
 
 #include <algorithm>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -82,6 +83,26 @@ TEST(DecryptionPassTest, DecryptsAndReportsProgressExactly) {
     EXPECT_EQ(Expected(10000),
               (decltype(Expected(0)){{0, 10000}, {5000, 10000}, {10000, 10000}, {0, 0}}));
     EXPECT_EQ(Expected(0), (decltype(Expected(0)){{0, 0}, {0, 0}}));
+}
+
+TEST(DecryptionPassTest, ProgressPointsOfTheLongestPayloads) {
+    // Near 2^31 bytes a 32-bit position would overflow between the last point and the end.
+    for (std::int32_t size : {2147480008, 2147483367, INT32_MAX}) {
+        ExtractionJob job;
+        job.SetDecryptProgress(Record);
+        calls.clear();
+        DecryptedPayload payload;
+        payload.job = &job;
+        payload.total = size;
+        payload.blocksEnd = size & ~7;
+        payload.Announce(0);
+        payload.Announce(payload.blocksEnd / 2);
+        payload.Announce(size);
+        ASSERT_EQ(calls.size(), static_cast<std::size_t>((size & ~7) / 5000 + 1)) << size;
+        for (std::size_t i = 0; i < calls.size(); ++i) {
+            EXPECT_EQ(calls[i], std::make_pair(static_cast<std::int32_t>(i * 5000), size));
+        }
+    }
 }
 
 TEST(DecryptionPassTest, StoredBlocksAreLittleEndianHalves) {
