@@ -12,7 +12,8 @@ rm -rf "$work" && mkdir -p "$work"
 vg="timeout 900 valgrind --quiet --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible --track-fds=no"
 
 echo "valgrind: unsfx_cli_test with the programs it starts"
-$vg --trace-children=yes --child-silent-after-fork=yes "$bin/unsfx_cli_test" --gtest_brief=1 \
+SFX_UNDER_MEMCHECK=1 $vg --trace-children=yes --child-silent-after-fork=yes \
+    "$bin/unsfx_cli_test" --gtest_brief=1 \
     >"$work/cli_test.log" 2>&1 || { cat "$work/cli_test.log"; exit 1; }
 
 # Runs unsfx under memcheck and checks its exit status.
