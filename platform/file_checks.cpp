@@ -166,7 +166,11 @@ bool CreateFolders(const char* folder, int& error) {
         if (MakeFolder(prefix.c_str()) != 0 && errno != EEXIST && firstFailure == 0)
             firstFailure = errno;
     }
-    const Target kind = TargetOf(folder, error);
+    // The Windows runtime's stat refuses a folder named with a final separator.
+    std::string whole = path;
+    while (whole.size() > 1 && IsSeparator(whole.back()) && whole[whole.size() - 2] != ':')
+        whole.pop_back();
+    const Target kind = TargetOf(whole.c_str(), error);
     if (kind == Target::Folder)
         return true;
     if (firstFailure != 0)

@@ -259,7 +259,7 @@ TEST(UnsfxExtractTest, FifoSourceIsRefusedWithoutWaitingForAWriter) {
 TEST(UnsfxExtractTest, UsageErrors) {
     TempDir dir;
     const std::string packed = Pack(dir, test::RandomBytes(100, 4), {"--password", "pw"});
-    test::WriteBytes(dir / "nul", BytesOf(std::string("p\0w\n", 4)));
+    test::WriteBytes(dir / "with-nul", BytesOf(std::string("p\0w\n", 4)));
     test::WriteBytes(dir / "empty", {});
     test::WriteBytes(dir / "blank", BytesOf("\r\nsecond line\n"));
     test::WriteBytes(dir / "long", BytesOf(std::string(256, 'x') + "\n"));
@@ -277,7 +277,7 @@ TEST(UnsfxExtractTest, UsageErrors) {
         {{"extract", packed, "-o", dir / "o", "-p", ""}, "the password given with -p is empty"},
         {{"extract", packed, "-o", dir / "o", "-p", "pw", "--bogus"}, "unknown option --bogus"},
         // Password files: a NUL, an empty first line, a line too long; read no further.
-        {{packed, "-o", dir / "o", "--password-file", dir / "nul"}, "holds a NUL byte"},
+        {{packed, "-o", dir / "o", "--password-file", dir / "with-nul"}, "holds a NUL byte"},
         {{packed, "-o", dir / "o", "--password-file", dir / "empty"}, "is empty"},
         {{packed, "-o", dir / "o", "--password-file", dir / "blank"}, "is empty"},
         {{packed, "-o", dir / "o", "--password-file", dir / "long"}, "longer than 255"},
