@@ -17,8 +17,32 @@ static_assert(DecryptedPayload::ProgressStep % 8 == 0 && DecryptedPayload::Chunk
 
 constexpr char FixedKey[] = "quib";
 
-// One piece is being written while the next is decrypted; Read's pieces use the first.
+// One piece is being written (or decoded) while the next is read and decrypted.
 std::uint8_t chunks[2][DecryptedPayload::ChunkSize];
+
+// One helper's share of a piece.
+struct Share {
+    std::uint8_t* data = nullptr;
+    std::size_t blocks = 0;
+    std::uint64_t sum = 0;
+};
+Share shares[DecryptedPayload::MaxThreads];
+
+void DecryptShare(void* share) {
+    Share& mine = *static_cast<Share*>(share);
+    BlowfishCipher::DecryptBlocksLE(mine.data, mine.blocks);
+    mine.sum = ByteSum(mine.data, mine.blocks * 8);
+}
+
+// Below this many blocks a piece is not worth sharing.
+constexpr std::size_t SharedBlocksAtLeast = 4096;
+
+// Reads the next piece into the buffer that is not being handed out.
+void ReadAhead(void* payload) {
+    DecryptedPayload& self = *static_cast<DecryptedPayload*>(payload);
+    self.aheadLength = self.Next(chunks[self.pieceBuffer ^ 1]);
+    self.aheadEnd = self.position;
+}
 
 // Writes every piece of `payload` to `output`, one on the worker while the next is read and
 // decrypted. A piece's progress points are announced once it is written, so after a failed
@@ -102,6 +126,7 @@ bool DecryptedPayload::Open(ExtractionJob& owner, const char* sourcePath, const 
     sum = 0;
     readFailed = false;
     pieceAt = pieceLength = 0;
+    pieceBuffer = 0;
 
     ContainerHeader header;
     std::int32_t payloadSize = 0;
@@ -122,6 +147,15 @@ bool DecryptedPayload::Open(ExtractionJob& owner, const char* sourcePath, const 
     }
     BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     std::memset(key, 0, sizeof key);
+    if (total > ChunkSize) {
+        const int threads = std::min(platform::HardwareThreads(), static_cast<int>(MaxThreads));
+        while (helperCount < threads - 1) {
+            platform::Worker* helper = platform::StartWorker();
+            if (helper == nullptr)
+                break;
+            helpers[helperCount++] = helper;
+        }
+    }
     Announce(0);
     return true;
 }
@@ -144,8 +178,7 @@ std::int32_t DecryptedPayload::Next(std::uint8_t* buffer) {
         static_cast<std::int32_t>(std::min<std::int64_t>(ChunkSize, blocksEnd - position));
     const auto got = static_cast<std::int32_t>(std::fread(buffer, 1, wanted, source));
     const std::int32_t whole = got & ~7;
-    BlowfishCipher::DecryptBlocksLE(buffer, static_cast<std::size_t>(whole) / 8);
-    sum += ByteSum(buffer, whole);
+    sum += DecryptAndSum(buffer, static_cast<std::size_t>(whole) / 8);
     position += whole;
     readFailed = got < wanted;  // the next block could not be read in full
     return whole;
@@ -161,22 +194,64 @@ void DecryptedPayload::Announce(std::int64_t reached) {
     }
 }
 
+std::uint64_t DecryptedPayload::DecryptAndSum(std::uint8_t* data, std::size_t blocks) {
+    if (helperCount == 0 || blocks < SharedBlocksAtLeast) {
+        BlowfishCipher::DecryptBlocksLE(data, blocks);
+        return ByteSum(data, blocks * 8);
+    }
+    // Equal shares of whole blocks; the calling thread takes the first.
+    const int threads = helperCount + 1;
+    const std::size_t each = blocks / threads;
+    for (int i = 0; i < threads; ++i) {
+        shares[i].data = data + i * each * 8;
+        shares[i].blocks = i == threads - 1 ? blocks - i * each : each;
+    }
+    for (int i = 1; i < threads; ++i) platform::PostTask(helpers[i - 1], DecryptShare, &shares[i]);
+    DecryptShare(&shares[0]);
+    std::uint64_t total = shares[0].sum;
+    for (int i = 1; i < threads; ++i) {
+        platform::WaitForTask(helpers[i - 1]);
+        total += shares[i].sum;
+    }
+    return total;
+}
+
 std::size_t DecryptedPayload::Read(std::uint8_t* into, std::size_t capacity) {
     if (pieceAt == pieceLength) {
+        // The next piece: the one read ahead, or the first, read now.
+        if (aheadPending) {
+            platform::WaitForTask(reader);
+            aheadPending = false;
+            pieceBuffer ^= 1;
+            pieceLength = aheadLength;
+            Announce(aheadEnd);
+        } else {
+            pieceLength = Next(chunks[pieceBuffer]);
+            Announce(position);
+        }
         pieceAt = 0;
-        pieceLength = Next(chunks[0]);
-        Announce(position);
         if (pieceLength == 0)
             return 0;
+        if (reader == nullptr && total > ChunkSize)
+            reader = platform::StartWorker();
+        if (reader != nullptr && position < total && !readFailed) {
+            aheadPending = true;
+            platform::PostTask(reader, ReadAhead, this);
+        }
     }
     const std::size_t count = std::min(capacity, static_cast<std::size_t>(pieceLength - pieceAt));
-    std::memcpy(into, chunks[0] + pieceAt, count);
+    std::memcpy(into, chunks[pieceBuffer] + pieceAt, count);
     pieceAt += static_cast<std::int32_t>(count);
     return count;
 }
 
 bool DecryptedPayload::Finish(PassOutput& output) {
     // The sum covers the whole payload, whether or not the consumer took all of it.
+    if (aheadPending) {
+        platform::WaitForTask(reader);
+        aheadPending = false;
+        Announce(aheadEnd);
+    }
     do {
         pieceLength = Next(chunks[0]);
         Announce(position);
@@ -204,6 +279,13 @@ bool DecryptedPayload::Fail(ExtractStatus code, PassOutput& output) {
 }
 
 void DecryptedPayload::Close() {
+    if (aheadPending)
+        platform::WaitForTask(reader);
+    aheadPending = false;
+    if (reader != nullptr)
+        platform::StopWorker(reader);
+    reader = nullptr;
+    while (helperCount > 0) platform::StopWorker(helpers[--helperCount]);
     if (source != nullptr)
         std::fclose(source);
     source = nullptr;

@@ -7,6 +7,7 @@
 
 #include "engine/job.h"
 #include "engine/pass_output.h"
+#include "platform/worker.h"
 
 namespace sfx {
 
@@ -18,6 +19,8 @@ struct DecryptedPayload {
     static constexpr std::int32_t ProgressStep = 5000;
     // A whole number of progress steps, so that every piece of blocks ends on one.
     static constexpr std::int32_t ChunkSize = 52 * ProgressStep;
+    // Threads that decrypt one piece together, at most.
+    static constexpr int MaxThreads = 8;
 
     ExtractionJob* job = nullptr;
     std::FILE* source = nullptr;
@@ -28,9 +31,20 @@ struct DecryptedPayload {
     std::uint64_t sum = 0;
     std::uint64_t checksum = 0;
     bool readFailed = false;  // the source ended before the payload did
-    // The piece that Read hands out.
+    // Helpers that decrypt their share of every piece beside the thread that reads it; none
+    // for a payload of one piece or on a machine of one processor.
+    platform::Worker* helpers[MaxThreads - 1] = {};
+    int helperCount = 0;
+
+    // Read's pieces: the one handed out, and the next, which `reader` reads and decrypts
+    // meanwhile into the other buffer.
     std::int32_t pieceAt = 0;
     std::int32_t pieceLength = 0;
+    int pieceBuffer = 0;
+    platform::Worker* reader = nullptr;
+    bool aheadPending = false;
+    std::int32_t aheadLength = 0;
+    std::int64_t aheadEnd = 0;  // position after the piece read ahead
 
     DecryptedPayload() = default;
     DecryptedPayload(const DecryptedPayload&) = delete;
@@ -46,8 +60,11 @@ struct DecryptedPayload {
     // Announces the progress points of the whole blocks before `reached`: they are in place.
     void Announce(std::int64_t reached);
     // Up to `capacity` bytes of the payload into `into`, each piece announced as it is
-    // handed out; 0 at the end or after a short read.
+    // handed out, the next one read and decrypted meanwhile; 0 at the end or after a short
+    // read.
     std::size_t Read(std::uint8_t* into, std::size_t capacity);
+    // Decrypts `blocks` blocks in place, shared among the helpers; returns their byte sum.
+    std::uint64_t DecryptAndSum(std::uint8_t* data, std::size_t blocks);
     // Takes the rest of the payload, closes the source, then `output`; makes the closing
     // progress call and compares the sum. False with decryptStatus set otherwise.
     bool Finish(PassOutput& output);

@@ -20,6 +20,7 @@
 #include "platform/file_checks.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
+#include "platform/worker.h"
 #include "sfx_version.h"
 
 namespace sfx::cli {
@@ -295,8 +296,8 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
     // Without --force nothing at the destination is replaced, not even what appears while
     // the file is being extracted.
     job.replaceExisting = arguments.force;
-    // Testing and writing to standard output decode the payload as it is decrypted.
-    AttachProgress(job, arguments.quiet, header.compressed != 0 && destination.empty());
+    // A compressed payload is decoded as it is decrypted: one bar.
+    AttachProgress(job, arguments.quiet, header.compressed != 0);
     platform::RemoveTemporariesOnInterrupt(true);
     errno = 0;
     bool done = false;
@@ -358,10 +359,27 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
     return 0;
 }
 
+// UNSFX_THREADS (1 to 64) holds the threads that decrypt to that many; anything else is
+// ignored and every processor is used.
+void LimitThreadsFromEnvironment() {
+    const char* text = std::getenv("UNSFX_THREADS");
+    if (text == nullptr)
+        return;
+    int count = 0;
+    for (std::size_t i = 0; text[i] != '\0'; ++i) {
+        if (i >= 2 || !std::isdigit(static_cast<unsigned char>(text[i])))
+            return;
+        count = count * 10 + (text[i] - '0');
+    }
+    if (count >= 1 && count <= 64)
+        platform::LimitThreads(count);
+}
+
 int Run(int argc, char** argv) {
     // A closed pipe or a file-size limit is a failed write, reported and cleaned up like any
     // other, not a death that leaves the run's files behind.
     platform::IgnoreWriteSignals();
+    LimitThreadsFromEnvironment();
     Arguments arguments;
     std::string error;
     if (argc < 2)

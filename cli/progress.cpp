@@ -104,16 +104,24 @@ void DecodeProgress(std::int32_t done, std::int32_t total) {
     Report("decoding", done, total);
 }
 
+// A compressed payload is decoded piece by piece as it is decrypted: decrypting tells how
+// far the whole extraction is.
+void ExtractProgress(std::int32_t done, std::int32_t total) {
+    Report("extracting", done, total);
+}
+
 }  // namespace
 
 void AttachProgress(ExtractionJob& job, bool quiet, bool decodedAlongside) {
     state = ProgressState();
     if (quiet || !platform::IsTerminal(stderr))
         return;
-    job.SetDecryptProgress(DecryptProgress);
-    // Decoding that follows the cipher piece by piece is done when decrypting is: one bar.
-    if (!decodedAlongside)
+    if (decodedAlongside) {
+        job.SetDecryptProgress(ExtractProgress);
+    } else {
+        job.SetDecryptProgress(DecryptProgress);
         job.SetLzwProgress(DecodeProgress);
+    }
 }
 
 void ClearProgress() {

@@ -92,6 +92,43 @@ std::size_t ReadDecrypted(void* payload, std::uint8_t* into, std::size_t capacit
     return static_cast<DecryptedPayload*>(payload)->Read(into, capacity);
 }
 
+// Decodes a compressed payload into `out` as the cipher yields it, in memory, the next piece
+// decrypted while the decoder works on the one before. The whole payload is summed even
+// when decoding stopped early: a failure of the decryption or a wrong sum is the status
+// (decryptStatus set), else the decoder's, or WriteFailed when `out` refused the bytes.
+bool DecodeDecrypted(ExtractionJob& job, const char* sourcePath, const char* password,
+                     std::FILE* out) {
+    DecryptedPayload payload;
+    if (!payload.Open(job, sourcePath, password))
+        return Fail(job, job.decryptStatus);
+    LzwSource input;
+    input.read = ReadDecrypted;
+    input.context = &payload;
+    input.length = payload.total;
+    PassOutput output;
+    output.stream = out;
+    const bool decoded = DecompressionPass::RunFrom(job, input, output);
+    PassOutput none;
+    if (!payload.Finish(none))
+        return Fail(job, job.decryptStatus);
+    // Decoded bytes that could not be written (a full disk, a closed pipe): a failed write.
+    if (!decoded && job.status == DecompressFailed && std::ferror(out))
+        return Fail(job, WriteFailed);
+    return decoded;
+}
+
+// After a failed decoding the verified stream is written once more, without progress, and
+// kept for the user beside the destination; nothing is kept when that fails.
+void KeepVerifiedStream(ExtractionJob& job, const char* sourcePath, const char* password,
+                        const char* besidePath, const char* destinationPath) {
+    platform::OwnFile intermediate;
+    if (!intermediate.CreateBeside(besidePath))
+        return;
+    ExtractionJob quiet;
+    if (DecryptionPass::RunInto(quiet, sourcePath, intermediate.stream, password))
+        KeepIntermediate(job, intermediate, destinationPath);
+}
+
 }  // namespace
 
 bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
@@ -105,31 +142,19 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
     if (!CheckDestination(*this, destinationPath, compressed))
         return false;
 
-    // Both files are this run's own and go on every return but the ones that keep them.
+    // The file is this run's own and goes on every return but the one that places it.
     platform::OwnFile staging;
-    platform::OwnFile intermediate;
-    if (!CreateStaging(staging, destinationPath) ||
-        (compressed && !intermediate.CreateBeside(staging.path))) {
+    if (!CreateStaging(staging, destinationPath))
         return Fail(*this, WriteFailed);
-    }
 
-    std::FILE* decrypted = compressed ? intermediate.stream : staging.stream;
-    if (!DecryptionPass::RunInto(*this, sourcePath, decrypted, password))
-        return Fail(*this, decryptStatus);
-
-    if (compressed) {
-        // The decoder reads exactly the bytes whose sum was checked, through the same handle.
-        if (std::fseek(intermediate.stream, 0, SEEK_SET) != 0)
-            return Fail(*this, WriteFailed);
-        LzwSource input;
-        input.file = intermediate.stream;
-        input.length = platform::FileLength(intermediate.stream);
-        PassOutput output;
-        output.stream = staging.stream;
-        if (!DecompressionPass::RunFrom(*this, input, output)) {
-            KeepIntermediate(*this, intermediate, destinationPath);
-            return false;
-        }
+    if (!compressed) {
+        if (!DecryptionPass::RunInto(*this, sourcePath, staging.stream, password))
+            return Fail(*this, decryptStatus);
+    } else if (!DecodeDecrypted(*this, sourcePath, password, staging.stream)) {
+        // A stream that could not be decoded stays for the user; a full disk keeps nothing.
+        if (decryptStatus == Ok && status != WriteFailed)
+            KeepVerifiedStream(*this, sourcePath, password, staging.path, destinationPath);
+        return false;
     }
     return Place(*this, staging, destinationPath);
 }
@@ -155,25 +180,7 @@ bool ExtractionJob::ExtractToStream(const char* sourcePath, std::FILE* out, cons
         return true;
     }
 
-    // The decoder pulls the payload from the cipher as it needs it; no byte goes to disk.
-    DecryptedPayload payload;
-    if (!payload.Open(*this, sourcePath, password))
-        return Fail(*this, decryptStatus);
-    LzwSource input;
-    input.read = ReadDecrypted;
-    input.context = &payload;
-    input.length = payload.total;
-    PassOutput output;
-    output.stream = out;
-    const bool decoded = DecompressionPass::RunFrom(*this, input, output);
-    // The whole payload is summed even when decoding stopped early: a wrong sum says more.
-    PassOutput none;
-    if (!payload.Finish(none))
-        return Fail(*this, decryptStatus);
-    // A stream that stopped taking the bytes (a closed pipe) is a failed write.
-    if (!decoded && std::ferror(out))
-        return Fail(*this, WriteFailed);
-    return decoded;
+    return DecodeDecrypted(*this, sourcePath, password, out);
 }
 
 bool ExtractionJob::ReadRiddle(const char* sourcePath, char* riddleOut,

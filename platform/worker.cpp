@@ -5,6 +5,7 @@
 #else
 #include <pthread.h>
 #include <semaphore.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
@@ -95,7 +96,10 @@ struct Worker {
 
 namespace {
 
-Worker theWorker;
+// Enough for the cipher's helpers on the largest machines served, a writer and a reader.
+constexpr int MaxWorkers = 10;
+Worker workers[MaxWorkers];
+int threadLimit = 0;  // 0: as many as the machine has
 
 void Serve(Worker& worker) {
     for (;;) {
@@ -122,9 +126,16 @@ void* Begin(void* worker) {
 }  // namespace
 
 Worker* StartWorker() {
-    Worker& worker = theWorker;
-    if (worker.running)
+    Worker* free = nullptr;
+    for (Worker& candidate : workers) {
+        if (!candidate.running) {
+            free = &candidate;
+            break;
+        }
+    }
+    if (free == nullptr)
         return nullptr;
+    Worker& worker = *free;
     worker.stop = false;
     if (!Create(worker.go))
         return nullptr;
@@ -158,6 +169,23 @@ void StopWorker(Worker* worker) {
     Destroy(worker->go);
     Destroy(worker->done);
     worker->running = false;
+}
+
+int HardwareThreads() {
+    if (threadLimit > 0)
+        return threadLimit;
+#ifdef _WIN32
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    const long count = static_cast<long>(info.dwNumberOfProcessors);
+#else
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+#endif
+    return count < 1 ? 1 : count > 64 ? 64 : static_cast<int>(count);
+}
+
+void LimitThreads(int count) {
+    threadLimit = count < 0 ? 0 : count;
 }
 
 }  // namespace sfx::platform

@@ -6,9 +6,9 @@ namespace sfx::platform {
 
 struct Worker;
 
-// Starts the worker; nullptr when no thread can be had (the caller then does the work
-// itself). There is one worker in the process: a second start before StopWorker fails.
-// Interrupts are never delivered to the worker's thread.
+// Starts a worker; nullptr when no thread can be had (the caller then does the work
+// itself). A process has at most ten workers at a time. Interrupts are never delivered to
+// a worker's thread. Workers are started and stopped by one thread.
 Worker* StartWorker();
 // Hands `task` to the worker and returns at once. At most one task is posted at a time:
 // the owner waits for it before it posts the next one or stops the worker.
@@ -17,5 +17,10 @@ void PostTask(Worker* worker, void (*task)(void* argument), void* argument);
 void WaitForTask(Worker* worker);
 // Ends the worker's thread; no task may be pending.
 void StopWorker(Worker* worker);
+
+// The processors this process may keep busy at once (at least 1), or the limit set below.
+int HardwareThreads();
+// Makes HardwareThreads answer `count` (tests, benchmarks); 0 lifts the limit.
+void LimitThreads(int count);
 
 }  // namespace sfx::platform

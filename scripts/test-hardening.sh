@@ -18,7 +18,7 @@ took "sanitizer suite"
 echo "== thread sanitizer (preset tsan)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan >/dev/null
-for test in worker_test decryption_pass_test job_test; do
+for test in worker_test decryption_pass_test job_test job_stream_test; do
     TSAN_OPTIONS=halt_on_error=1 build/tsan/bin/$test --gtest_brief=1
 done
 took "thread sanitizer"

@@ -3,9 +3,15 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "cipher/decryption_pass.h"
 #include "engine/job.h"
+#include "lzw/decompression_pass.h"
+#include "platform/worker.h"
 #include "tests/test_support.h"
 
 namespace sfx {
@@ -156,6 +162,78 @@ TEST_F(JobStreamTest, ExtractToStreamReportsFailures) {
     EXPECT_EQ(job.status, ReadFailed);
     std::fclose(out);
     ExpectNothingLeft();
+}
+
+using Calls = std::vector<std::pair<std::int32_t, std::int32_t>>;
+Calls decryptCalls;
+Calls lzwCalls;
+void RecordDecrypt(std::int32_t done, std::int32_t total) {
+    decryptCalls.emplace_back(done, total);
+}
+void RecordLzw(std::int32_t done, std::int32_t total) {
+    lzwCalls.emplace_back(done, total);
+}
+
+// Decoding while decrypting, on one thread or several, leaves each progress slot the calls
+// its pass makes on its own, and the same bytes; so do sums past 2^32 (17 MB of 0xFF).
+TEST(DecodedAlongsideTest, EachSlotGetsItsPassCallsAndEveryByte) {
+    TempDir dir;
+    struct Row {
+        Bytes plain;
+        bool compressed;
+    };
+    const Row rows[] = {{test::TextBytes(1000, 1), true},
+                        {test::TextBytes(700000, 2), true},
+                        {test::RandomBytes(3000000, 3), true},
+                        {Bytes(17000000, 0xFF), false},
+                        {Bytes(17000000, 0xFF), true}};
+    for (const Row& row : rows) {
+        const Bytes stream = row.compressed ? test::Intermediate(row.plain) : row.plain;
+        test::WriteBytes(dir / "in.exe", row.compressed ? MakeContainer(stream, Compressed())
+                                                        : MakeContainer(stream));
+        // The calls each pass makes on its own: the decryption pass into a file, the
+        // decompression pass from that file.
+        ExtractionJob alone;
+        alone.SetDecryptProgress(RecordDecrypt);
+        alone.SetLzwProgress(RecordLzw);
+        decryptCalls.clear();
+        lzwCalls.clear();
+        ASSERT_TRUE(DecryptionPass::Run(alone, (dir / "in.exe").c_str(), (dir / "in.lzw").c_str(),
+                                        "secret"));
+        const Calls decryptAlone = decryptCalls;
+        if (row.compressed) {
+            ASSERT_TRUE(
+                DecompressionPass::Run(alone, (dir / "in.lzw").c_str(), (dir / "out").c_str()));
+        }
+        const Calls lzwAlone = lzwCalls;
+        for (int threads : {1, 2, 8}) {
+            platform::LimitThreads(threads);
+            for (bool toStream : {false, true}) {
+                ExtractionJob job;
+                job.SetDecryptProgress(RecordDecrypt);
+                job.SetLzwProgress(RecordLzw);
+                decryptCalls.clear();
+                lzwCalls.clear();
+                std::filesystem::remove(dir / "got");
+                bool ok;
+                if (toStream) {
+                    std::FILE* out = std::fopen((dir / "got").c_str(), "wb");
+                    ok = job.ExtractToStream((dir / "in.exe").c_str(), out, "secret");
+                    std::fclose(out);
+                } else {
+                    ok = job.Extract((dir / "in.exe").c_str(), (dir / "got").c_str(), "secret");
+                }
+                const std::string what = std::to_string(row.plain.size()) + " bytes, " +
+                                         std::to_string(threads) + " threads" +
+                                         (toStream ? ", to a stream" : "");
+                EXPECT_TRUE(ok) << what;
+                EXPECT_TRUE(test::ReadBytes(dir / "got") == row.plain) << what;
+                EXPECT_EQ(decryptCalls, decryptAlone) << what;
+                EXPECT_EQ(lzwCalls, lzwAlone) << what;
+            }
+        }
+        platform::LimitThreads(0);
+    }
 }
 
 }  // namespace
