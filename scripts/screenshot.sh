@@ -1,20 +1,27 @@
 #!/bin/sh
 # Makes docs/dialog.png: the extraction dialog of the packed sample letter, in Wine's virtual
-# desktop on a virtual X display (so that Wine draws the frame and the caption too).
+# desktop on a virtual X display (so that Wine draws the frame and the caption too). Where
+# this machine cannot run 32-bit programs, the x86_64 build's dialog under 64-bit Wine.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup-windows.sh
 [ -x build/native/bin/sfx-pack ] || scripts/build.sh >/dev/null
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target extractor >/dev/null
+WINEARCH="$(scripts/windows-arch.sh --why)"
+if [ "$WINEARCH" = win64 ]; then
+    preset=windows64 WINEPREFIX="$PWD/build/wine64"
+else
+    preset=windows WINEPREFIX="$PWD/build/wine"
+fi
+cmake --preset $preset >/dev/null
+cmake --build --preset $preset --target extractor >/dev/null
 
 work=build/screenshot
 rm -rf "$work" && mkdir -p "$work" docs
-build/native/bin/sfx-pack --stub build/windows/bin/extractor.exe --input samples/letter.txt \
+build/native/bin/sfx-pack --stub build/$preset/bin/extractor.exe --input samples/letter.txt \
     -o "$work/Letter.for.Ali.exe" --password 'open sesame' --compress \
     --riddle 'What Ali Baba said' --description 'A letter for you, sealed with the words that open the cave.'
 
-export WINEPREFIX="$PWD/build/wine" WINEDEBUG=-all WINEARCH=win32
+export WINEPREFIX WINEDEBUG=-all WINEARCH
 stop_wine() { wineserver -k 2>/dev/null || true; }
 trap stop_wine EXIT
 scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 || true  # creates the prefix on first use

@@ -1,15 +1,25 @@
 #!/bin/sh
 # Runs a Windows program under Wine: in the prefix WINEPREFIX names, else in the project's own
-# (build/wine), creating the prefix on first use. Used by CTest as the emulator of the Windows
-# build, by the Windows test and screenshot scripts, and by hand:
+# (build/wine), creating the prefix on first use. With WINEARCH=win64 (the x86_64 build, where
+# this machine cannot run 32-bit programs) 64-bit Wine runs it, in build/wine64 by default.
+# Used by CTest as the emulator of the Windows builds, by the Windows test and screenshot
+# scripts, and by hand:
 #   scripts/wine-run.sh Report.exe
 # A program with windows needs an X display; without one (DISPLAY unset) the script stops
 # with a message rather than let Wine end the program silently.
 set -eu
 root="$(cd "$(dirname "$0")/.." && pwd)"
-export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEARCH="${WINEARCH:-win32}"
+if [ "$WINEARCH" = win64 ]; then
+    export WINEPREFIX="${WINEPREFIX:-$root/build/wine64}"
+    # Debian's wine starts 32-bit Wine whenever it is installed, even where it cannot run.
+    wine=/usr/lib/wine/wine64
+    export WINELOADER="$wine"
+else
+    export WINEPREFIX="${WINEPREFIX:-$root/build/wine}"
+    wine=wine
+fi
 # No prompts for the .NET and HTML runtimes, which nothing here needs.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
@@ -32,9 +42,9 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     (
         flock 9
         if [ ! -f "$WINEPREFIX/system.reg" ]; then
-            wineboot --init >/dev/null 2>&1 || true
+            "$wine" wineboot --init >/dev/null 2>&1 || true
             wineserver -w
         fi
     ) 9>"$WINEPREFIX.lock"
 fi
-exec wine "$@"
+exec "$wine" "$@"
