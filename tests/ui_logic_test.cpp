@@ -379,7 +379,7 @@ TEST(DestinationTest, FolderAfterBrowsing) {
     EXPECT_STREQ(folder, "D:\\");
 
     // A chosen folder must leave room for its final backslash, else the old one stays.
-    const std::string fits = "E:\\" + std::string(TextSize - 5, 'a');
+    const std::string fits = "E:\\" + std::string(TextCharacters - 4, 'a');
     EXPECT_TRUE(TakeBrowsedFolder(fits.c_str(), folder));
     EnsureFinalSeparator(folder);
     EXPECT_EQ(std::string(folder), fits + "\\");
