@@ -701,8 +701,9 @@ TEST(ExtractorTest, JapaneseFoldersUnderCodePage932) {
     ASSERT_NE(run.Dialog(), nullptr);
     if (run.WideField(IDC_DESCRIPTION) != L"予定表") {
         run.Click(IDOK);
-        GTEST_SKIP() << "Wine did not run the program in code page 932: this machine has no "
-                        "Japanese locale (localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 makes one)";
+        GTEST_SKIP() << "Wine did not run the program in code page 932: it takes the code page "
+                        "from the locale (LANG, LC_ALL) it was started in, which must exist on "
+                        "this machine (localedef -i ja_JP -f UTF-8 ja_JP.UTF-8)";
     }
     wchar_t longFolder[MAX_PATH] = {};
     GetLongPathNameW(folder.c_str(), longFolder, MAX_PATH);
