@@ -1,31 +1,39 @@
 #include "cli/destination.h"
 
+#include "platform/path_text.h"
+
 namespace sfx::cli {
 
 namespace {
 
 constexpr char OwnExtension[] = ".out";
 
-// Length of the folder part, its last separator included.
+// Length of the folder part, its last separator included. On Windows "\" and a drive's
+// colon count too, and the trail byte of a double-byte character never does.
 std::size_t FolderLength(const std::string& path) {
-    std::size_t folder = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
 #ifdef _WIN32
-        const bool separator = path[i] == '\\' || path[i] == '/' || (i == 1 && path[i] == ':');
+    return platform::FolderLength(path.c_str());
 #else
-        const bool separator = path[i] == '/';
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? 0 : slash + 1;
 #endif
-        if (separator)
-            folder = i + 1;
-    }
-    return folder;
+}
+
+// Where the name's last "." stands, or npos.
+std::size_t LastDot(const std::string& path) {
+#ifdef _WIN32
+    const std::size_t dot = platform::ExtensionStart(path.c_str());
+    return dot < path.size() ? dot : std::string::npos;
+#else
+    return path.rfind('.');
+#endif
 }
 
 }  // namespace
 
 std::string DefaultDestination(const std::string& file) {
     const std::size_t folder = FolderLength(file);
-    const std::size_t dot = file.rfind('.');
+    const std::size_t dot = LastDot(file);
     if (dot == std::string::npos || dot <= folder)
         return file + OwnExtension;
     return file.substr(0, dot);

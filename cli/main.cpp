@@ -119,6 +119,11 @@ bool GivenPassword(const Arguments& arguments, Secret& given) {
             case Secret::FileRead::HasNul:
                 UsageError("the first line of " + file + " holds a NUL byte", false);
                 return false;
+            case Secret::FileRead::NotAnsi:
+                UsageError("the password typed for " + file +
+                               " holds a character outside the ANSI code page",
+                           false);
+                return false;
             case Secret::FileRead::Empty:
                 UsageError("the password in " + file + " is empty", false);
                 return false;
@@ -172,6 +177,9 @@ int PasswordFor(const std::string& file, const ContainerHeader& header, const Se
             break;
         case platform::SecretRead::NulByte:
             problem = "the password holds a NUL byte";
+            break;
+        case platform::SecretRead::NotAnsi:
+            problem = "the password holds a character outside the ANSI code page";
             break;
         case platform::SecretRead::Failed:
             break;

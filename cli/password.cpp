@@ -64,6 +64,8 @@ Secret::FileRead FromTerminal(platform::SecretRead read) {
             return Secret::FileRead::TooLong;
         case platform::SecretRead::NulByte:
             return Secret::FileRead::HasNul;
+        case platform::SecretRead::NotAnsi:
+            return Secret::FileRead::NotAnsi;
         default:
             return Secret::FileRead::Empty;  // nothing typed, or the terminal failed
     }

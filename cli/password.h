@@ -35,7 +35,7 @@ class Secret {
     // no more than the longest password and a line end. Standard input that is a terminal
     // is read with echo off after the prompt "Password: ". Only a line of 1 to 255 bytes
     // without NUL is taken; `error` holds the reason of Unreadable.
-    enum class FileRead { Read, TooLong, HasNul, Empty, Unreadable };
+    enum class FileRead { Read, TooLong, HasNul, NotAnsi, Empty, Unreadable };
     FileRead ReadFirstLine(const char* path, int& error);
 
     // Asks on the terminal, echo off.

@@ -5,6 +5,7 @@
 #include "cipher/decryption_pass.h"
 #include "engine/container.h"
 #include "lzw/decompression_pass.h"
+#include "platform/path_text.h"
 #include "platform/platform.h"
 
 namespace sfx {
@@ -31,7 +32,7 @@ bool Fail(ExtractionJob& job, ExtractStatus code) {
 bool CheckDestination(ExtractionJob& job, const char* destinationPath, bool compressed) {
     // A compressed payload's stream may be kept beside the destination under ".lzw".
     const std::size_t limit = compressed ? MaxPathLength - 4 : MaxPathLength;
-    const std::size_t length = strnlen(destinationPath, MaxPathLength + 1);
+    const std::size_t length = platform::PathLength(destinationPath, MaxPathLength);
     if (length == 0 || length > limit)
         return Fail(job, WriteFailed);
     switch (platform::KindOf(destinationPath)) {
@@ -81,7 +82,8 @@ bool Place(ExtractionJob& job, platform::OwnFile& staging, const char* destinati
 void KeepIntermediate(ExtractionJob& job, platform::OwnFile& intermediate,
                       const char* destinationPath) {
     char preferred[platform::PathCapacity];
-    const std::size_t length = strnlen(destinationPath, MaxPathLength);
+    const std::size_t length =
+        strnlen(destinationPath, platform::PathCapacity - sizeof IntermediateSuffix);
     std::memcpy(preferred, destinationPath, length);
     std::memcpy(preferred + length, IntermediateSuffix, sizeof IntermediateSuffix);
     platform::KeepFile(intermediate, preferred);

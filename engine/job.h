@@ -48,8 +48,9 @@ struct ExtractionJob {
     bool ReadRiddle(const char* sourcePath, char* riddleOut, std::uint8_t* protectedOut);
 };
 
-// The longest path the engine accepts for a destination: the Windows program's fields hold
-// 255 characters; elsewhere paths go up to the system's limit.
+// The longest path the engine accepts for a destination, in characters as the platform
+// counts them: the Windows program's fields hold 255; elsewhere paths go up to the system's
+// limit.
 #ifdef _WIN32
 constexpr int MaxPathLength = 255;
 #else

@@ -1,17 +1,16 @@
 #include "platform/lookup.h"
 
-#ifndef _WIN32
-
-#include <strings.h>
-
 #include <cstring>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <strings.h>
+#endif
 
 namespace sfx::platform {
 
 namespace {
-
-const StoredName* storedNames = nullptr;
-std::size_t storedNameCount = 0;
 
 void CopyBounded(char* out, const char* from, std::size_t length, std::size_t capacity) {
     if (out == nullptr)
@@ -22,9 +21,55 @@ void CopyBounded(char* out, const char* from, std::size_t length, std::size_t ca
     out[length] = '\0';
 }
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
+}  // namespace
+
+void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext) {
+    constexpr std::size_t capacity = 255 * BytesPerPathCharacter + 1;
+    // A drive's "X:" is two single-byte characters, never a lead and a trail byte.
+    std::size_t start = 0;
+    if (path[0] != '\0' && !IsLeadByte(static_cast<unsigned char>(path[0])) && path[1] == ':')
+        start = 2;
+    CopyBounded(drive, path, start, capacity);
+
+    const std::size_t nameStart = FolderLength(path);  // the drive's colon included
+    CopyBounded(dir, path + start, nameStart - start, capacity);
+
+    const std::size_t end = nameStart + std::strlen(path + nameStart);
+    const std::size_t dot = ExtensionStart(path);
+    CopyBounded(fname, path + nameStart, dot - nameStart, capacity);
+    CopyBounded(ext, path + dot, end - dot, capacity);
 }
+
+#ifdef _WIN32
+
+std::intptr_t _findfirst(const char* path, FindData* entry) {
+    const WidePath wide(path);
+    if (!wide.ok)
+        return -1;
+    WIN32_FIND_DATAW found;
+    HANDLE handle = FindFirstFileW(wide.text, &found);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    if (!NarrowPath(found.cFileName, entry->name, sizeof entry->name)) {
+        FindClose(handle);
+        return -1;
+    }
+    entry->attrib = found.dwFileAttributes;
+    return reinterpret_cast<std::intptr_t>(handle);
+}
+
+int _findclose(std::intptr_t handle) {
+    if (handle == -1)
+        return -1;
+    return FindClose(reinterpret_cast<HANDLE>(handle)) ? 0 : -1;
+}
+
+#else
+
+namespace {
+
+const StoredName* storedNames = nullptr;
+std::size_t storedNameCount = 0;
 
 }  // namespace
 
@@ -36,11 +81,7 @@ void SetStoredNames(const StoredName* table, std::size_t count) {
 std::intptr_t _findfirst(const char* path, FindData* entry) {
     const char* found = nullptr;
     if (storedNames == nullptr) {
-        found = path;
-        for (const char* c = path; *c != '\0'; ++c) {
-            if (IsSeparator(*c))
-                found = c + 1;
-        }
+        found = path + FolderLength(path);
         if (*found == '\0')
             return -1;
     } else {
@@ -59,30 +100,6 @@ int _findclose(std::intptr_t handle) {
     return handle == -1 ? -1 : 0;
 }
 
-void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext) {
-    constexpr std::size_t capacity = 256;
-    std::size_t start = 0;
-    if (path[0] != '\0' && path[1] == ':')
-        start = 2;
-    CopyBounded(drive, path, start, capacity);
-
-    std::size_t nameStart = start;
-    for (std::size_t i = start; path[i] != '\0'; ++i) {
-        if (IsSeparator(path[i]))
-            nameStart = i + 1;
-    }
-    CopyBounded(dir, path + start, nameStart - start, capacity);
-
-    const std::size_t end = nameStart + std::strlen(path + nameStart);
-    std::size_t dot = end;
-    for (std::size_t i = nameStart; i < end; ++i) {
-        if (path[i] == '.')
-            dot = i;
-    }
-    CopyBounded(fname, path + nameStart, dot - nameStart, capacity);
-    CopyBounded(ext, path + dot, end - dot, capacity);
-}
+#endif
 
 }  // namespace sfx::platform
-
-#endif

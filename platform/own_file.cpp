@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/path_text.h"
 #include "platform/platform.h"
 
 #ifdef _WIN32
@@ -24,16 +25,6 @@
 namespace sfx::platform {
 
 namespace {
-
-// Length of the folder part of a path, separator included ("" for a bare name).
-std::size_t FolderLength(const char* path) {
-    std::size_t folder = 0;
-    for (std::size_t i = 0; path[i] != '\0'; ++i) {
-        if (path[i] == '/' || path[i] == '\\' || (i == 1 && path[i] == ':'))
-            folder = i + 1;
-    }
-    return folder;
-}
 
 std::uint32_t NextRandom() {
     static std::uint32_t state = 0;
@@ -121,8 +112,13 @@ bool Retried(Attempt attempt) {
 }
 
 std::FILE* CreateNew(const char* path) {
+    const WidePath wide(path);
+    if (!wide.ok) {
+        SetLastError(ERROR_INVALID_NAME);
+        return nullptr;
+    }
     HANDLE handle =
-        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+        CreateFileW(wide.text, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return nullptr;
@@ -144,12 +140,19 @@ bool Clashed() {
 }
 
 bool Delete(const char* path) {
-    return Retried([&] { return DeleteFileA(path) != 0; });
+    const WidePath wide(path);
+    return wide.ok && Retried([&] { return DeleteFileW(wide.text) != 0; });
 }
 
 bool Move(const char* from, const char* to, bool replace) {
+    const WidePath wideFrom(from);
+    const WidePath wideTo(to);
+    if (!wideFrom.ok || !wideTo.ok) {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    return Retried([&] { return MoveFileExA(from, to, flags) != 0; });
+    return Retried([&] { return MoveFileExW(wideFrom.text, wideTo.text, flags) != 0; });
 }
 #else
 std::FILE* CreateNew(const char* path) {
@@ -209,7 +212,10 @@ mode_t CurrentUmask() {
 
 PathKind KindOf(const char* path) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesA(path);
+    const WidePath wide(path);
+    if (!wide.ok)
+        return PathKind::Other;  // no name a file could have
+    const DWORD attributes = GetFileAttributesW(wide.text);
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
                    ? PathKind::Missing
@@ -219,8 +225,9 @@ PathKind KindOf(const char* path) {
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
         return PathKind::Link;
     // Device names ("NUL", "COM1") and pipes answer too; only a disk file is regular.
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE handle =
+        CreateFileW(wide.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return PathKind::Regular;  // held by another program; it is still a file
     const DWORD type = GetFileType(handle);
@@ -242,7 +249,8 @@ PathKind KindOf(const char* path) {
 
 bool MayWrite(const char* path) {
 #ifdef _WIN32
-    const DWORD attributes = GetFileAttributesA(path);
+    const WidePath wide(path);
+    const DWORD attributes = wide.ok ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
 #else
     return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
@@ -252,9 +260,13 @@ bool MayWrite(const char* path) {
 bool OwnFile::CreateBeside(const char* siblingPath) {
     Remove();
     const std::size_t folder = FolderLength(siblingPath);
-    if (folder + 5 + 1 > PathCapacity)
+    // The platform counts a path's length in characters; each name character is one byte.
+    constexpr std::size_t characterCapacity = PathCapacity / BytesPerPathCharacter;
+    const std::size_t folderCharacters =
+        PathLength(siblingPath, PathCapacity) - PathLength(siblingPath + folder, PathCapacity);
+    if (folder + 5 + 1 > PathCapacity || folderCharacters + 5 + 1 > characterCapacity)
         return false;
-    std::size_t nameLength = PathCapacity - 1 - folder;
+    std::size_t nameLength = characterCapacity - 1 - folderCharacters;
     if (nameLength > 14)
         nameLength = 14;
     for (int attempt = 0; attempt < 100; ++attempt) {

@@ -9,7 +9,8 @@
 namespace sfx::platform {
 
 #ifdef _WIN32
-constexpr std::size_t PathCapacity = 260;  // MAX_PATH: the ANSI calls take no more
+// MAX_PATH characters, each up to 3 bytes in the UTF-8 the extractor holds its paths in
+constexpr std::size_t PathCapacity = 3 * 260;
 #else
 constexpr std::size_t PathCapacity = 4096;  // PATH_MAX
 #endif

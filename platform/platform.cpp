@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "platform/interrupts.h"
+#include "platform/path_text.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -26,8 +27,14 @@
 namespace sfx::platform {
 
 std::FILE* OpenFile(const char* path, const char* mode) {
+#ifdef _WIN32
+    const WidePath wide(path);
+    wchar_t wideMode[8] = {};
+    for (std::size_t i = 0; i + 1 < sizeof wideMode / sizeof wideMode[0] && mode[i] != '\0'; ++i)
+        wideMode[i] = static_cast<unsigned char>(mode[i]);
+    std::FILE* file = wide.ok ? _wfopen(wide.text, wideMode) : nullptr;
+#else
     std::FILE* file = std::fopen(path, mode);
-#ifndef _WIN32
     // POSIX opens a folder for reading; Windows does not, and neither do we.
     struct stat info;
     if (file != nullptr && fstat(fileno(file), &info) == 0 && S_ISDIR(info.st_mode)) {
@@ -65,7 +72,8 @@ std::int64_t FileLength(std::FILE* file) {
 // deletes nothing that is not ours.
 bool RemoveFile(const char* path) {
 #ifdef _WIN32
-    const bool removed = std::remove(path) == 0;
+    const WidePath wide(path);
+    const bool removed = wide.ok && DeleteFileW(wide.text) != 0;
 #else
     const bool removed = ::unlink(path) == 0;  // remove() would also take an empty folder
 #endif
@@ -75,8 +83,11 @@ bool RemoveFile(const char* path) {
 
 bool ReplaceFile(const char* from, const char* to) {
 #ifdef _WIN32
-    const bool moved =
-        MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    const WidePath wideFrom(from);
+    const WidePath wideTo(to);
+    const bool moved = wideFrom.ok && wideTo.ok &&
+                       MoveFileExW(wideFrom.text, wideTo.text,
+                                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 #else
     // rename() would replace an empty directory
     const bool moved = !IsDirectory(to) && std::rename(from, to) == 0;
@@ -88,7 +99,8 @@ bool ReplaceFile(const char* from, const char* to) {
 
 bool PathExists(const char* path) {
 #ifdef _WIN32
-    return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    const WidePath wide(path);
+    return wide.ok && GetFileAttributesW(wide.text) != INVALID_FILE_ATTRIBUTES;
 #else
     struct stat info;
     return lstat(path, &info) == 0;
@@ -97,7 +109,8 @@ bool PathExists(const char* path) {
 
 bool IsDirectory(const char* path) {
 #ifdef _WIN32
-    DWORD attributes = GetFileAttributesA(path);
+    const WidePath wide(path);
+    const DWORD attributes = wide.ok ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 #else
     struct stat info;
@@ -109,8 +122,12 @@ bool IsDirectory(const char* path) {
 namespace {
 // The volume and file index of an existing file; false when it can't be opened.
 bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& info) {
-    HANDLE handle = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const WidePath wide(path);
+    if (!wide.ok)
+        return false;
+    HANDLE handle =
+        CreateFileW(wide.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     const bool known = GetFileInformationByHandle(handle, &info) != 0;
@@ -136,15 +153,6 @@ bool SameFile(const char* first, const char* second) {
 namespace {
 
 // Length of the folder part of a path, separator included ("" for a bare name).
-std::size_t FolderLength(const char* path) {
-    std::size_t folder = 0;
-    for (std::size_t i = 0; path[i] != '\0'; ++i) {
-        if (path[i] == '/' || path[i] == '\\' || (i == 1 && path[i] == ':'))
-            folder = i + 1;
-    }
-    return folder;
-}
-
 std::uint32_t NextRandom() {
     static std::uint32_t state = 0;
     if (state == 0) {
@@ -166,8 +174,11 @@ std::uint32_t NextRandom() {
 
 bool CreateExclusive(const char* path) {
 #ifdef _WIN32
-    HANDLE handle =
-        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const WidePath wide(path);
+    if (!wide.ok)
+        return false;
+    HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         return false;
     CloseHandle(handle);
@@ -237,13 +248,19 @@ bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t cap
 namespace {
 
 constexpr int TrackedSlots = 4;
+#ifdef _WIN32
+constexpr std::size_t TrackedPathSize = 260 * BytesPerPathCharacter;  // MAX_PATH characters
+#else
 constexpr std::size_t TrackedPathSize = 520;
+#endif
 char trackedPaths[TrackedSlots][TrackedPathSize];
 volatile std::sig_atomic_t trackedInUse[TrackedSlots];
 
 void DeleteQuietly(const char* path) {
 #ifdef _WIN32
-    DeleteFileA(path);
+    const WidePath wide(path);
+    if (wide.ok)
+        DeleteFileW(wide.text);
 #else
     unlink(path);  // async-signal-safe, unlike remove()
 #endif
@@ -358,9 +375,10 @@ const char* NullDevicePath() {
 
 bool TempFolder(char* folderOut, std::size_t capacity) {
 #ifdef _WIN32
-    // GetTempPathA's answer ends with a backslash; 0 or a size over the capacity is a failure.
-    const DWORD length = GetTempPathA(static_cast<DWORD>(capacity), folderOut);
-    return length > 0 && length < capacity;
+    // GetTempPathW's answer ends with a backslash; 0 or a size over the capacity is a failure.
+    wchar_t folder[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    return length > 0 && length <= MAX_PATH && NarrowPath(folder, folderOut, capacity);
 #else
     const char* folder = std::getenv("TMPDIR");
     if (folder == nullptr || folder[0] == '\0')

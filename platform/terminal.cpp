@@ -128,14 +128,41 @@ SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacit
     }
     WriteText(output, prompt);
 
-    auto readByte = [input]() -> int {
-        char c = 0;
-        DWORD got = 0;
-        if (!ReadFile(input, &c, 1, &got, nullptr) || got != 1)
-            return -1;
-        return static_cast<unsigned char>(c);
+    // The console's byte input is in its OEM code page, where "ä" is another byte than in
+    // the ANSI one: the characters are read as UTF-16 and each taken into ANSI.
+    wchar_t units[2] = {};
+    char bytes[4] = {};
+    int byteCount = 0;
+    int byteAt = 0;
+    bool notAnsi = false;
+    auto readByte = [&]() -> int {
+        while (byteAt == byteCount) {
+            DWORD got = 0;
+            if (!ReadConsoleW(input, &units[0], 1, &got, nullptr) || got != 1)
+                return -1;
+            int count = 1;
+            if (units[0] >= 0xD800 && units[0] <= 0xDBFF &&
+                ReadConsoleW(input, &units[1], 1, &got, nullptr) && got == 1)
+                count = 2;  // a surrogate pair, which no ANSI code page has
+            BOOL usedDefault = FALSE;
+            byteCount = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, bytes,
+                                            sizeof bytes, nullptr, &usedDefault);
+            byteAt = 0;
+            if (byteCount <= 0 || usedDefault) {
+                notAnsi = true;
+                bytes[0] = '?';
+                byteCount = 1;
+            }
+        }
+        return static_cast<unsigned char>(bytes[byteAt++]);
     };
-    const SecretRead result = CollectLine(readByte, lineOut, capacity);
+    SecretRead result = CollectLine(readByte, lineOut, capacity);
+    SecureZeroMemory(units, sizeof units);
+    SecureZeroMemory(bytes, sizeof bytes);
+    if (result == SecretRead::Read && notAnsi) {
+        Wipe(lineOut, capacity);
+        result = SecretRead::NotAnsi;
+    }
 
     RestoreEcho();
     SetConsoleCtrlHandler(RestoreEchoOnBreak, FALSE);

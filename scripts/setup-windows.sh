@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs what building and testing the Windows extractor needs, when it is missing
 # (Debian 12; apt-get as root): the mingw-w64 i686 cross compiler, Wine (32-bit), a virtual
-# X server and the tools for the screenshot. Where this machine cannot run 32-bit programs
-# (scripts/windows-arch.sh), the x86_64 cross compiler and 64-bit Wine instead of 32-bit Wine.
+# X server, the tools for the screenshot and a Japanese locale. Where this machine cannot
+# run 32-bit programs (scripts/windows-arch.sh), the x86_64 cross compiler and 64-bit Wine
+# instead of 32-bit Wine.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -17,6 +18,13 @@ for pkg in g++-mingw-w64-i686 binutils-mingw-w64-i686 $wine_pkgs xvfb xauth \
     x11-apps imagemagick googletest cmake make python3; do
     have_pkg "$pkg" || need="$need $pkg"
 done
+# The dialog's test under the Japanese code page runs a program of Wine in this locale; the
+# test is skipped without it.
+if ! locale -a 2>/dev/null | grep -Eqi '^ja_JP\.utf-?8$' && [ "$(id -u)" -eq 0 ] &&
+    [ -f /usr/share/i18n/locales/ja_JP ]; then
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 ||
+        echo "setup-windows: no ja_JP.UTF-8 locale: the code page 932 test will be skipped" >&2
+fi
 [ -z "$need" ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then

@@ -26,7 +26,7 @@ cmake --preset windows >/dev/null
 if [ "$preset" = windows ]; then
     cmake --build --preset windows
 else
-    cmake --build --preset windows --target extractor
+    cmake --build --preset windows --target extractor unsfx
     cmake --preset windows64 >/dev/null
     cmake --build --preset windows64
 fi

@@ -198,7 +198,7 @@ TEST_F(StoredNamesTest, DefaultDestinationFromTheOwnPath) {
         {"\\\\server\\share\\dir\\app.exe", {"\\\\server\\share\\Dir\\", "App"}},
     };
     for (const auto& [path, expected] : cases) {
-        // None of these paths opens here, so the module's name (the same) is the own path.
+        // The module's name is the own path.
         EXPECT_EQ(DefaultDestination(path, path), expected) << path;
         EXPECT_EQ(std::string(OwnPath()), path);
     }
@@ -209,12 +209,16 @@ TEST_F(StoredNamesTest, OwnFileThatDoesNotOpenByItsFirstArgument) {
     EXPECT_EQ(DefaultDestination("setup", "C:\\SETUP.EXE"), (Destination{"C:\\", "Setup"}));
     EXPECT_EQ(std::string(OwnPath()), "C:\\SETUP.EXE");
 
-    // A relative path that opens is read as it is; the destination follows the module.
+    // A first argument that opens some other file (the one extracted last time, named as the
+    // program was started) is not the program: the module's name wins.
     test::TempDir dir;
     test::WriteBytes(dir / "own.exe", test::BytesOf("MZ"));
     const std::string relative = dir / "own.exe";  // not a drive path here
     EXPECT_EQ(DefaultDestination(relative, "D:\\Data\\Report.final.exe"),
               (Destination{"D:\\Data\\", "Report.final"}));
+    EXPECT_EQ(std::string(OwnPath()), "D:\\Data\\Report.final.exe");
+    // Only when the module's name is unknown is the first argument read.
+    SelectOwnPath(relative.c_str(), nullptr);
     EXPECT_EQ(std::string(OwnPath()), relative);
 
     // Nothing absolute at all: the current folder, still ending with a separator.
@@ -246,6 +250,85 @@ TEST(LookupTest, WithoutStoredNamesEveryComponentStaysAsWritten) {
 #else
     EXPECT_EQ(Expanded("C:\\PROGRA~1\\x.exe"), "C:\\PROGRA~1\\x.exe\\");
     EXPECT_EQ(DefaultDestination("C:\\A\\b.c.d", "C:\\A\\b.c.d"), (Destination{"C:\\A\\", "b.c"}));
+#endif
+}
+
+// A double-byte code page as Windows' code page 932 has it: lead bytes 0x81-0x9F and
+// 0xE0-0xFC, trail bytes that may be 0x5C ("\"). Shift-JIS: 予 = 97 5C, 定 = 92 E8,
+// 表 = 95 5C, 計 = 8C 76, 算 = 8E 5A.
+bool ShiftJisLeadByte(unsigned char byte) {
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+#define YOTEIHYO "\x97\x5C\x92\xE8\x95\x5C"
+#define HYOKEISAN "\x95\x5C\x8C\x76\x8E\x5A"
+
+class DoubleByteTest : public ::testing::Test {
+  protected:
+    void SetUp() override { platform::SetLeadByteTest(ShiftJisLeadByte); }
+    void TearDown() override { platform::SetLeadByteTest(nullptr); }
+};
+
+// Every scan for a separator or a dot skips the trail byte of a double-byte character.
+TEST_F(DoubleByteTest, ScansSkipTrailBytes) {
+    struct Case {
+        const char* path;
+        std::size_t folderLength;
+        std::size_t extensionStart;
+        bool endsWithSeparator;
+        std::size_t characters;  // as Windows counts them in an ANSI double-byte code page
+    };
+    const Case cases[] = {
+        {"C:\\sjis\\" YOTEIHYO "\\" HYOKEISAN "\\Report.exe", 22, 28, false, 26},
+        {"C:\\sjis\\" YOTEIHYO, 8, 14, false, 11},  // ends with the trail 5C
+        {"C:\\sjis\\" YOTEIHYO "\\", 15, 15, true, 12},
+        {YOTEIHYO ".exe", 0, 6, false, 7},
+        {"\x95\x5C", 0, 2, false, 1},   // 表 alone
+        {"C:\\a\x95", 3, 5, false, 5},  // a lead byte at the end
+        {"\x95:x", 0, 3, false, 2},     // no drive: ':' is a trail
+        {"d:/mixed\\sep/x.tar.gz", 13, 18, false, 21},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(platform::FolderLength(c.path), c.folderLength) << c.path;
+        EXPECT_EQ(platform::ExtensionStart(c.path), c.extensionStart) << c.path;
+        EXPECT_EQ(platform::EndsWithSeparator(c.path), c.endsWithSeparator) << c.path;
+#ifdef _WIN32
+        EXPECT_EQ(platform::PathLength(c.path, 255), c.characters) << c.path;
+#else
+        EXPECT_EQ(platform::PathLength(c.path, 255), std::strlen(c.path)) << c.path;  // bytes
+#endif
+    }
+}
+
+// The destination from the own path, the join and the browsed folder under code page 932.
+TEST_F(DoubleByteTest, DestinationsOfJapaneseFolders) {
+    char drive[TextSize], dir[TextSize], fname[TextSize], ext[TextSize];
+    platform::_splitpath("C:\\sjis\\" YOTEIHYO "\\" HYOKEISAN "\\Report.exe", drive, dir, fname,
+                         ext);
+    EXPECT_STREQ(drive, "C:");
+    EXPECT_STREQ(dir, "\\sjis\\" YOTEIHYO "\\" HYOKEISAN "\\");
+    EXPECT_STREQ(fname, "Report");
+    EXPECT_STREQ(ext, ".exe");
+
+#ifndef _WIN32
+    // Not "C:\sjis\予定表予定表\表表計算\".
+    EXPECT_EQ(DefaultDestination("x", "C:\\sjis\\" YOTEIHYO "\\" HYOKEISAN "\\Report.exe"),
+              (Destination{"C:\\sjis\\" YOTEIHYO "\\" HYOKEISAN "\\", "Report"}));
+    EXPECT_EQ(Expanded("C:\\sjis\\" YOTEIHYO "\\"), "C:\\sjis\\" YOTEIHYO "\\");
+#endif
+
+    // A folder chosen in the browser ends with 表: it gets its "\", and the file goes in it
+    // rather than beside it under a merged name ("C:\sjis\予定表Report").
+    char folder[TextSize] = {};
+    EXPECT_TRUE(TakeBrowsedFolder("C:\\sjis\\" YOTEIHYO, folder));
+    EnsureFinalSeparator(folder);
+    EXPECT_STREQ(folder, "C:\\sjis\\" YOTEIHYO "\\");
+    char out[WorkTextSize];
+    EXPECT_TRUE(JoinDestination("C:\\sjis\\" YOTEIHYO, "Report", out, sizeof out));
+    EXPECT_STREQ(out, "C:\\sjis\\" YOTEIHYO "\\Report");
+    // Without the double-byte code page the same bytes end with a "\".
+    platform::SetLeadByteTest(nullptr);
+#ifndef _WIN32
+    EXPECT_TRUE(platform::EndsWithSeparator("C:\\sjis\\" YOTEIHYO));
 #endif
 }
 
@@ -296,7 +379,7 @@ TEST(DestinationTest, FolderAfterBrowsing) {
     EXPECT_STREQ(folder, "D:\\");
 
     // A chosen folder must leave room for its final backslash, else the old one stays.
-    const std::string fits = "E:\\" + std::string(TextSize - 5, 'a');
+    const std::string fits = "E:\\" + std::string(TextCharacters - 4, 'a');
     EXPECT_TRUE(TakeBrowsedFolder(fits.c_str(), folder));
     EnsureFinalSeparator(folder);
     EXPECT_EQ(std::string(folder), fits + "\\");

@@ -7,10 +7,8 @@
 
 namespace sfx::ui {
 
-bool EndsWithSeparator(const char* text) {
-    const std::size_t length = std::strlen(text);
-    return length > 0 && (text[length - 1] == '\\' || text[length - 1] == '/');
-}
+using platform::EndsWithSeparator;
+using platform::PathLength;
 
 bool JoinDestination(const char* folder, const char* fileName, char* out, std::size_t capacity) {
     const std::size_t folderLength = strnlen(folder, capacity);
@@ -30,7 +28,8 @@ bool JoinDestination(const char* folder, const char* fileName, char* out, std::s
 void EnsureFinalSeparator(char* folder) {
     const std::size_t length = strnlen(folder, TextSize - 1);
     folder[length] = '\0';
-    if (EndsWithSeparator(folder) || length + 1 >= TextSize)
+    if (EndsWithSeparator(folder) || length + 1 >= TextSize ||
+        PathLength(folder, TextCharacters) >= TextCharacters)
         return;
     folder[length] = '\\';
     folder[length + 1] = '\0';
@@ -38,8 +37,9 @@ void EnsureFinalSeparator(char* folder) {
 
 bool TakeBrowsedFolder(const char* chosen, char* folder) {
     const std::size_t length = strnlen(chosen, WorkTextSize);
-    const std::size_t needed = length + (EndsWithSeparator(chosen) ? 0 : 1);
-    if (length == WorkTextSize || needed >= TextSize)
+    const std::size_t separator = EndsWithSeparator(chosen) ? 0 : 1;
+    if (length == WorkTextSize || length + separator >= TextSize ||
+        PathLength(chosen, TextCharacters) + separator > TextCharacters)
         return false;
     std::memcpy(folder, chosen, length + 1);
     return true;

@@ -1,6 +1,7 @@
 // Entry point, the hidden main window that owns the dialog, and the message loop.
 #include <stdlib.h>
 
+#include "platform/path_text.h"
 #include "ui/extractor.h"
 #include "ui/message_loop.h"
 #include "ui/resource.h"
@@ -37,7 +38,8 @@ bool CreateMainWindow(HINSTANCE instance, int) {
                         CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
     if (MainWindow == nullptr)
         return false;
-    DialogBoxParamA(Instance, MAKEINTRESOURCEA(IDD_EXTRACT), MainWindow, ExtractDialogProc, 0);
+    // A Unicode dialog, so that its fields hold any folder and file name.
+    DialogBoxParamW(Instance, MAKEINTRESOURCEW(IDD_EXTRACT), MainWindow, ExtractDialogProc, 0);
     // The dialog destroys the main window when it ends; when it could not even be created,
     // nothing did, and the program would wait for a quit message that never comes.
     if (IsWindow(MainWindow))
@@ -70,11 +72,21 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     lstrcpynA(WindowClassName, "BLOWFISH_durederoro", TitleSize);
     RegisterMainWindowClass(instance);
 
+    // Paths are UTF-8 in this program: the ANSI form of a name outside the ANSI code page
+    // has "?" in it and opens nothing.
+    sfx::platform::UseUtf8Paths();
     char moduleFileName[OwnPathSize];
-    const DWORD length = GetModuleFileNameA(nullptr, moduleFileName, sizeof moduleFileName);
-    if (length == 0 || length >= sizeof moduleFileName)
-        moduleFileName[0] = '\0';
-    SelectOwnPath(__argc > 0 ? __argv[0] : nullptr, moduleFileName);
+    wchar_t wideModule[MAX_PATH + 1];
+    // A name that fills the buffer may have been cut short (Windows XP leaves it without NUL).
+    const DWORD length = GetModuleFileNameW(nullptr, wideModule, MAX_PATH + 1);
+    if (length == 0 || length > MAX_PATH)
+        wideModule[0] = L'\0';
+    wideModule[MAX_PATH] = L'\0';
+    sfx::platform::NarrowPath(wideModule, moduleFileName, sizeof moduleFileName);
+    char argument0[OwnPathSize];
+    if (__argc < 1 || !sfx::platform::PathFromAnsi(__argv[0], argument0, sizeof argument0))
+        argument0[0] = '\0';
+    SelectOwnPath(argument0, moduleFileName);
     InitDefaultDestination();
 
     if (!CreateMainWindow(instance, showCommand))

@@ -1,10 +1,9 @@
 #include "ui/startup.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "platform/lookup.h"
-#include "platform/platform.h"
+#include "platform/path_text.h"
 
 namespace sfx::ui {
 
@@ -14,11 +13,8 @@ char DestinationFileName[TextSize];
 namespace {
 
 char ownPath[OwnPathSize];
-char moduleFileName[OwnPathSize];
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
+using platform::IsPathSeparator;
 
 // Copies `from` into `out` (capacity bytes) when it fits whole.
 bool CopyWhole(char* out, const char* from, std::size_t capacity) {
@@ -29,26 +25,16 @@ bool CopyWhole(char* out, const char* from, std::size_t capacity) {
     return true;
 }
 
-bool Opens(const char* path) {
-    if (path == nullptr || path[0] == '\0')
-        return false;
-    std::FILE* file = platform::OpenFile(path, "rb");
-    if (file == nullptr)
-        return false;
-    std::fclose(file);
-    return true;
-}
-
 // Length of the part of a path that is never looked up: "X:" of a drive path, the server
 // and share of a network path, nothing for a relative path.
 std::size_t RootLength(const char* path) {
     if (path[0] != '\0' && path[1] == ':')
         return 2;
-    if (IsSeparator(path[0]) && IsSeparator(path[1])) {
+    if (IsPathSeparator(path[0]) && IsPathSeparator(path[1])) {
         std::size_t i = 2;
         int separators = 0;
-        for (; path[i] != '\0'; ++i) {
-            if (IsSeparator(path[i]) && ++separators == 2)
+        for (; path[i] != '\0'; i = platform::NextCharacter(path, i)) {
+            if (IsPathSeparator(path[i]) && ++separators == 2)
                 break;
         }
         return i;
@@ -64,26 +50,22 @@ const char* OwnPath() {
 
 void SelectOwnPath(const char* argument0, const char* moduleFile) {
     ownPath[0] = '\0';
-    moduleFileName[0] = '\0';
-    if (moduleFile == nullptr || !CopyWhole(moduleFileName, moduleFile, sizeof moduleFileName))
-        moduleFileName[0] = '\0';
-    if (Opens(argument0) && CopyWhole(ownPath, argument0, sizeof ownPath))
+    if (moduleFile != nullptr && moduleFile[0] != '\0' &&
+        CopyWhole(ownPath, moduleFile, sizeof ownPath))
         return;
-    if (moduleFileName[0] != '\0')
-        std::memcpy(ownPath, moduleFileName, sizeof ownPath);
-    else if (argument0 == nullptr || !CopyWhole(ownPath, argument0, sizeof ownPath))
+    if (argument0 == nullptr || !CopyWhole(ownPath, argument0, sizeof ownPath))
         ownPath[0] = '\0';
 }
 
 bool IsAbsolutePath(const char* path) {
-    const bool drive = path[0] != '\0' && path[1] == ':' && IsSeparator(path[2]);
-    return drive || (IsSeparator(path[0]) && IsSeparator(path[1]));
+    const bool drive = path[0] != '\0' && path[1] == ':' && IsPathSeparator(path[2]);
+    return drive || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
 }
 
 void ExpandLongPath(char* path, char* out) {
     std::size_t length = strnlen(path, TextSize - 1);
     path[length] = '\0';
-    if (length > 0 && path[length - 1] == '\\')
+    if (platform::EndsWithSeparator(path) && path[length - 1] == '\\')
         path[--length] = '\0';
 
     char remaining[TextSize] = {};
@@ -98,8 +80,8 @@ void ExpandLongPath(char* path, char* out) {
     std::size_t remainingLength = length;
     while (remainingLength > root) {
         // The last component and where it starts.
-        std::size_t cut = remainingLength;
-        while (cut > root && !IsSeparator(remaining[cut - 1])) --cut;
+        const std::size_t folder = platform::FolderLength(remaining);
+        const std::size_t cut = folder > root ? folder : root;
 
         platform::FindData entry;
         std::intptr_t handle = platform::_findfirst(remaining, &entry);
@@ -135,8 +117,10 @@ void ExpandLongPath(char* path, char* out) {
             if (joint != 0)
                 name[remainingLength] = '\\';
             std::memcpy(name + remainingLength + joint, result, resultLength + 1);
-            std::memcpy(out, name, remainingLength + joint + resultLength + 1);
-            return;
+            if (platform::PathLength(name, TextCharacters) <= TextCharacters) {
+                std::memcpy(out, name, remainingLength + joint + resultLength + 1);
+                return;
+            }
         }
     }
     // The long form does not fit: the path as given.
@@ -149,16 +133,16 @@ void ExpandLongPath(char* path, char* out) {
 
 void InitDefaultDestination() {
     const char* source = ownPath;
-    if (!IsAbsolutePath(source) && IsAbsolutePath(moduleFileName))
-        source = moduleFileName;
     DestinationFolder[0] = '\0';
     DestinationFileName[0] = '\0';
-    if (source[0] == '\0' || !CopyWhole(DestinationFolder, source, sizeof DestinationFolder))
-        return;  // unknown or too long to be taken apart here; the user types a destination
+    // Unknown or too long to be taken apart here: the user types a destination.
+    if (source[0] == '\0' || platform::PathLength(source, TextCharacters) > TextCharacters ||
+        !CopyWhole(DestinationFolder, source, sizeof DestinationFolder))
+        return;
 
     ExpandLongPath(DestinationFolder, DestinationFolder);
     std::size_t length = std::strlen(DestinationFolder);
-    if (length > 0 && DestinationFolder[length - 1] == '\\')
+    if (platform::EndsWithSeparator(DestinationFolder) && DestinationFolder[length - 1] == '\\')
         DestinationFolder[length - 1] = '\0';
 
     char drive[TextSize];

@@ -6,6 +6,8 @@
 // (commctrl.h needs windows.h before it)
 #include <commctrl.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
@@ -29,6 +31,9 @@ constexpr char DialogCaption[] = "Self-Extracting module";
 constexpr char WrongPasswordText[] =
     "The passsword you have entered is incorrect. Please enter the correct password";
 constexpr char WriteFailedText[] = "Can't write data. May be disk is full?";
+// A compressed file of random bytes whose extraction takes longer than the 5 s after which
+// Windows calls a window that does not look at its queue hung.
+constexpr std::size_t LongExtractionSize = std::size_t{640} << 20;
 
 // A path of the build (a POSIX path) as Wine's drive Z: shows it.
 std::string HostPath(const char* path) {
@@ -44,6 +49,36 @@ std::string LongPath(const std::string& path) {
     char text[MAX_PATH] = {};
     GetLongPathNameA(path.c_str(), text, MAX_PATH);
     return text;
+}
+
+// True when the tests run under Wine rather than Windows.
+bool UnderWine() {
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// UTF-16 to and from UTF-8, for names outside the ANSI code page.
+std::wstring Wide(const std::string& utf8) {
+    wchar_t text[1024] = {};
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, text, 1024);
+    return text;
+}
+
+Bytes ReadWide(const std::wstring& path) {
+    Bytes bytes;
+    if (std::FILE* file = _wfopen(path.c_str(), L"rb")) {
+        for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<std::uint8_t>(c));
+        std::fclose(file);
+    }
+    return bytes;
+}
+
+std::vector<std::wstring> WideEntries(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        names.push_back(entry.path().filename().wstring());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 struct Packed {
@@ -75,11 +110,18 @@ std::string Pack(const TempDir& dir, const std::string& name, const Bytes& conte
 struct MessageBoxSeen {
     std::string caption;
     std::string text;
+    std::wstring wideText;
 };
 
 std::string TextOf(HWND window) {
     char text[1024] = {};
     SendMessageA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::wstring WideTextOf(HWND window) {
+    wchar_t text[1024] = {};
+    SendMessageW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
     return text;
 }
 
@@ -120,6 +162,18 @@ class Extractor {
         started_ =
             CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                            folder.empty() ? nullptr : folder.c_str(), &startup, &process_) != 0;
+    }
+    // Starts `path`, a name the ANSI code page may lack, with `environment` (a block of
+    // NUL-terminated "NAME=value" texts) when one is given.
+    explicit Extractor(const std::wstring& path, const std::wstring& environment = L"") {
+        std::wstring commandLine = L"\"" + path + L"\"";
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof startup;
+        started_ = CreateProcessW(
+                       path.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                       CREATE_UNICODE_ENVIRONMENT,
+                       environment.empty() ? nullptr : const_cast<wchar_t*>(environment.c_str()),
+                       nullptr, &startup, &process_) != 0;
     }
     ~Extractor() {
         if (!started_)
@@ -174,8 +228,12 @@ class Extractor {
 
     HWND Control(int id) { return GetDlgItem(Dialog(), id); }
     std::string Field(int id) { return TextOf(Control(id)); }
+    std::wstring WideField(int id) { return WideTextOf(Control(id)); }
     void SetField(int id, const std::string& text) {
         SendMessageA(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    void SetWideField(int id, const std::wstring& text) {
+        SendMessageW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
     }
     // Posted, since the handler runs modal boxes before it returns.
     void Click(int id) { PostMessageA(Control(id), BM_CLICK, 0, 0); }
@@ -209,8 +267,9 @@ class Extractor {
     MessageBoxSeen NextMessageBox() {
         HWND box = MessageBoxWindow();
         if (box == nullptr)
-            return {"(no message box)", ""};
-        MessageBoxSeen seen{TextOf(box), TextOf(GetDlgItem(box, 0xFFFF))};
+            return {"(no message box)", "", L""};
+        MessageBoxSeen seen{TextOf(box), TextOf(GetDlgItem(box, 0xFFFF)),
+                            WideTextOf(GetDlgItem(box, 0xFFFF))};
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         for (DWORD waited = 0; IsWindow(box) && waited < WaitLimit; waited += 20) Sleep(20);
         return seen;
@@ -243,6 +302,55 @@ void ExpectBox(Extractor& run, const std::string& caption, const std::string& te
     EXPECT_EQ(seen.text, text);
 }
 
+// The environment of this process with LANG and LC_ALL set to `locale`, as a block for
+// CreateProcessW: Wine takes a program's ANSI code page from them.
+std::wstring EnvironmentWithLocale(const std::wstring& locale) {
+    std::wstring block;
+    wchar_t* own = GetEnvironmentStringsW();
+    for (const wchar_t* entry = own; *entry != L'\0'; entry += wcslen(entry) + 1) {
+        const std::wstring text = entry;
+        if (text.rfind(L"LANG=", 0) != 0 && text.rfind(L"LC_ALL=", 0) != 0)
+            block += text + L'\0';
+    }
+    FreeEnvironmentStringsW(own);
+    block += L"LANG=" + locale + L'\0' + L"LC_ALL=" + locale + L'\0';
+    return block;
+}
+
+// Opens the browser, waits until it has walked down to the folder it was asked to select
+// and chooses it. In a fresh Wine prefix the first browser can miss the selection while the
+// shell starts up; cancelling keeps the stored folder, so the next browser is asked for the
+// same one. False when no browser selected it.
+bool ChooseStoredFolderInBrowser(Extractor& run) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        run.Click(IDC_BROWSE);
+        HWND browser = run.FolderBrowser();
+        if (browser == nullptr)
+            return false;
+        // The browser may still be filling its tree and walks down to the selection one
+        // level at a time: wait until the selection has left the root and stayed put.
+        HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
+        const LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        LRESULT last = 0;
+        int steady = 0;
+        for (int i = 0; i < 300 && steady < 20; ++i) {
+            const LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
+            steady = caret != 0 && caret != root && caret == last ? steady + 1 : 0;
+            last = caret;
+            Sleep(50);
+        }
+        const bool selected = steady >= 20;
+        if (selected)
+            Sleep(200);
+        PostMessageA(browser, WM_COMMAND, selected ? IDOK : IDCANCEL, 0);
+        for (int i = 0; i < 100 && IsWindow(browser); ++i) Sleep(50);
+        Sleep(200);
+        if (selected)
+            return true;
+    }
+    return false;
+}
+
 TEST(ExtractorTest, ExtractsIntoTheDefaultDestination) {
     for (bool compressed : {false, true}) {
         TempDir dir;
@@ -262,6 +370,17 @@ TEST(ExtractorTest, ExtractsIntoTheDefaultDestination) {
         // The main window exists but is never shown.
         ASSERT_NE(run.MainWindow(), nullptr);
         EXPECT_FALSE(IsWindowVisible(run.MainWindow()));
+        // The dialog has its own taskbar button with the program's icons, although the hidden
+        // main window owns it (an owned window without WS_EX_APPWINDOW gets none).
+        EXPECT_EQ(GetWindow(run.Dialog(), GW_OWNER), run.MainWindow());
+        const LONG_PTR exStyle = GetWindowLongPtrA(run.Dialog(), GWL_EXSTYLE);
+        EXPECT_TRUE(exStyle & WS_EX_APPWINDOW);
+        EXPECT_FALSE(exStyle & WS_EX_TOOLWINDOW);
+        // Wine answers WM_GETICON from another process with no icon whatever was set.
+        if (!UnderWine()) {
+            EXPECT_NE(SendMessageA(run.Dialog(), WM_GETICON, ICON_BIG, 0), 0);
+            EXPECT_NE(SendMessageA(run.Dialog(), WM_GETICON, ICON_SMALL, 0), 0);
+        }
 
         run.SetField(IDC_PASSWORD, "right one");
         run.Click(IDC_GO);
@@ -460,37 +579,7 @@ TEST(ExtractorTest, BrowsingStartsFromTheStoredFolder) {
     run.SetField(IDC_FOLDER, LongPath(sub));
     run.Click(IDC_GO);
     ExpectBox(run, "Error!", "You have not entered a password. Please do so!");
-    // The browser may still be filling its tree and walks down to the selection one level at
-    // a time: wait until the selection has left the root and stayed put for a while. In a
-    // fresh Wine prefix the first browser can miss the selection while the shell starts up;
-    // cancelling keeps the stored folder, so the next browser is asked for the same one.
-    bool selected = false;
-    for (int attempt = 0; attempt < 3 && !selected; ++attempt) {
-        run.Click(IDC_BROWSE);
-        browser = run.FolderBrowser();
-        ASSERT_NE(browser, nullptr);
-        HWND tree = FindWindowExA(browser, nullptr, WC_TREEVIEWA, nullptr);
-        const LRESULT root = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
-        LRESULT last = 0;
-        int steady = 0;
-        for (int i = 0; i < 300 && steady < 20; ++i) {
-            const LRESULT caret = SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0);
-            steady = caret != 0 && caret != root && caret == last ? steady + 1 : 0;
-            last = caret;
-            Sleep(50);
-        }
-        selected = steady >= 20;
-        if (!selected) {
-            PostMessageA(browser, WM_COMMAND, IDCANCEL, 0);
-            for (int i = 0; i < 100 && IsWindow(browser); ++i) Sleep(50);
-            Sleep(200);
-        }
-    }
-    ASSERT_TRUE(selected);
-    Sleep(200);
-    PostMessageA(browser, WM_COMMAND, IDOK, 0);
-    for (int i = 0; i < 100 && IsWindow(browser); ++i) Sleep(50);
-    Sleep(200);
+    ASSERT_TRUE(ChooseStoredFolderInBrowser(run));
     EXPECT_EQ(run.Field(IDC_FOLDER), LongPath(sub) + "\\");
 
     // An empty folder stored by "GO!" and a cancelled browse give a single "\".
@@ -546,21 +635,132 @@ TEST(ExtractorTest, DestinationsThatWorkAndThatDoNot) {
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dest.exe", "out"}));
 }
 
+// Started as cmd starts "Bare.Name" typed in the program's folder: the program's path, and
+// the bare name as the first argument. A file of that name there (the one extracted last
+// time) is not the program.
 TEST(ExtractorTest, StartedByABareNameWithoutExtension) {
+    for (bool staleFile : {false, true}) {
+        TempDir dir;
+        const Bytes content = test::TextBytes(5000, 5);
+        const std::string exe = Pack(dir, "Bare.Name.exe", content);
+        if (staleFile)
+            test::WriteBytes(dir / "Bare.Name", test::BytesOf("MZ what was extracted before"));
+        Extractor run(exe, "Bare.Name", dir.path().string());
+        ASSERT_NE(run.Dialog(), nullptr) << staleFile;
+        EXPECT_EQ(run.Field(IDC_DESCRIPTION), "Quarterly figures") << staleFile;
+        EXPECT_EQ(run.Field(IDC_FOLDER), LongPath(dir.path().string()) + "\\") << staleFile;
+        EXPECT_EQ(run.Field(IDC_FILENAME), "Bare.Name") << staleFile;
+        run.SetField(IDC_PASSWORD, "right one");
+        run.Click(IDC_GO);
+        ExpectBox(run, "Information", "Your file has been successfully extracted to Bare.Name");
+        EXPECT_EQ(run.ExitCode(), 0) << staleFile;
+        EXPECT_EQ(test::ReadBytes(dir / "Bare.Name"), content) << staleFile;
+    }
+}
+
+// A user name in Cyrillic on an English Windows: the program reads itself and extracts
+// beside itself although the ANSI code page has none of the folder's characters.
+TEST(ExtractorTest, FolderOutsideTheAnsiCodePage) {
     TempDir dir;
-    const Bytes content = test::TextBytes(5000, 5);
-    const std::string exe = Pack(dir, "Bare.Name.exe", content);
-    // The first argument is "Bare.Name", which no file answers to.
-    Extractor run(exe, "Bare.Name", dir.path().string());
+    const Bytes content = test::TextBytes(5000, 8);
+    Packed how;
+    how.compressed = true;
+    const std::string packed = Pack(dir, "packed.exe", content, how);
+    const std::wstring folder = dir.path().wstring() + L"\\Иван Документы";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    const std::wstring exe = folder + L"\\Отчёт.exe";
+    ASSERT_TRUE(MoveFileW(Wide(packed).c_str(), exe.c_str()));
+    Extractor run(exe);
     ASSERT_NE(run.Dialog(), nullptr);
     EXPECT_EQ(run.Field(IDC_DESCRIPTION), "Quarterly figures");
-    EXPECT_EQ(run.Field(IDC_FOLDER), LongPath(dir.path().string()) + "\\");
-    EXPECT_EQ(run.Field(IDC_FILENAME), "Bare.Name");
+    wchar_t longFolder[MAX_PATH] = {};
+    GetLongPathNameW(folder.c_str(), longFolder, MAX_PATH);
+    EXPECT_EQ(run.WideField(IDC_FOLDER), std::wstring(longFolder) + L"\\");
+    EXPECT_EQ(run.WideField(IDC_FILENAME), L"Отчёт");
     run.SetField(IDC_PASSWORD, "right one");
     run.Click(IDC_GO);
-    ExpectBox(run, "Information", "Your file has been successfully extracted to Bare.Name");
+    const MessageBoxSeen seen = run.NextMessageBox();
+    EXPECT_EQ(seen.caption, "Information");
+    EXPECT_TRUE(seen.wideText == L"Your file has been successfully extracted to Отчёт");
     EXPECT_EQ(run.ExitCode(), 0);
-    EXPECT_EQ(test::ReadBytes(dir / "Bare.Name"), content);
+    EXPECT_EQ(ReadWide(folder + L"\\Отчёт"), content);
+    EXPECT_TRUE(WideEntries(folder) == (std::vector<std::wstring>{L"Отчёт", L"Отчёт.exe"}));
+}
+
+// Under the Japanese code page 932 the second byte of 予 and 表 is 0x5C, "\" elsewhere: the
+// default folder, a browsed folder and the destination keep such names whole.
+TEST(ExtractorTest, JapaneseFoldersUnderCodePage932) {
+    TempDir dir;
+    const Bytes content = test::TextBytes(5000, 9);
+    Packed how;
+    how.description = "\x97\x5C\x92\xE8\x95\x5C";  // 予定表 in code page 932
+    const std::string packed = Pack(dir, "packed.exe", content, how);
+    const std::wstring top = dir.path().wstring() + L"\\sjis\\予定表";
+    const std::wstring folder = top + L"\\表計算";
+    ASSERT_TRUE(CreateDirectoryW((dir.path().wstring() + L"\\sjis").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(top.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    ASSERT_TRUE(MoveFileW(Wide(packed).c_str(), (folder + L"\\Report.exe").c_str()));
+
+    Extractor run(folder + L"\\Report.exe", EnvironmentWithLocale(L"ja_JP.UTF-8"));
+    ASSERT_NE(run.Dialog(), nullptr);
+    if (run.WideField(IDC_DESCRIPTION) != L"予定表") {
+        run.Click(IDOK);
+        GTEST_SKIP() << "Wine did not run the program in code page 932: it takes the code page "
+                        "from the locale (LANG, LC_ALL) it was started in, which must exist on "
+                        "this machine (localedef -i ja_JP -f UTF-8 ja_JP.UTF-8)";
+    }
+    wchar_t longFolder[MAX_PATH] = {};
+    GetLongPathNameW(folder.c_str(), longFolder, MAX_PATH);
+    EXPECT_TRUE(run.WideField(IDC_FOLDER) == std::wstring(longFolder) + L"\\");
+    EXPECT_TRUE(run.WideField(IDC_FILENAME) == L"Report");
+
+    // "GO!" stores a folder typed without its final "\"; the browser opens on it and
+    // choosing it gives it back with its "\"; the file lands inside it.
+    wchar_t longTop[MAX_PATH] = {};
+    GetLongPathNameW(top.c_str(), longTop, MAX_PATH);
+    run.SetWideField(IDC_FOLDER, longTop);
+    run.Click(IDC_GO);
+    ExpectBox(run, "Error!", "You have not entered a password. Please do so!");
+    ASSERT_TRUE(ChooseStoredFolderInBrowser(run));
+    EXPECT_TRUE(run.WideField(IDC_FOLDER) == std::wstring(longTop) + L"\\");
+    run.SetField(IDC_PASSWORD, "right one");
+    run.Click(IDC_GO);
+    ExpectBox(run, "Information", "Your file has been successfully extracted to Report");
+    EXPECT_EQ(run.ExitCode(), 0);
+    EXPECT_EQ(ReadWide(top + L"\\Report"), content);
+    EXPECT_TRUE(WideEntries(top) == (std::vector<std::wstring>{L"Report", L"表計算"}));
+}
+
+// Windows calls a window hung that has not looked at its queue for 5 seconds, and offers to
+// end the program. Sampled through a long extraction, the dialog never is.
+TEST(ExtractorTest, NeverHungDuringALongExtraction) {
+    TempDir dir;
+    // Incompressible bytes: the decoder gains least on them.
+    const Bytes content = test::RandomBytes(LongExtractionSize, 10);
+    Packed how;
+    how.compressed = true;
+    const std::string exe = Pack(dir, "long.exe", content, how);
+    Extractor run(exe);
+    ASSERT_NE(run.Dialog(), nullptr);
+    run.SetField(IDC_PASSWORD, "right one");
+    const DWORD start = GetTickCount();
+    run.Click(IDC_GO);
+    int samples = 0;
+    int hung = 0;
+    for (bool done = false; !done && GetTickCount() - start < 300000; Sleep(250)) {
+        for (HWND window : run.Windows())
+            done = done || (window != run.Dialog() && ClassOf(window) == "#32770");
+        ++samples;
+        hung += IsHungAppWindow(run.Dialog()) ? 1 : 0;
+    }
+    const DWORD took = GetTickCount() - start;
+    EXPECT_EQ(hung, 0) << "of " << samples << " samples in " << took << " ms";
+    // Longer than Windows waits before it calls a window hung.
+    EXPECT_GT(took, 6000u);
+    ExpectBox(run, "Information", "Your file has been successfully extracted to long");
+    EXPECT_EQ(run.ExitCode(), 0);
+    EXPECT_TRUE(test::ReadBytes(dir / "long") == content);
 }
 
 TEST(ExtractorTest, EndsWhenTheDialogCannotBeCreated) {
