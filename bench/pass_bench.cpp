@@ -49,6 +49,7 @@ void BM_DecompressionPass(benchmark::State& state) {
     const std::string intermediate = workDir + "/intermediate.lzw";
     const std::string output = workDir + "/decoded";
     sfx::ExtractionJob job;
+    std::remove(intermediate.c_str());  // the pass writes a new file
     if (!sfx::DecryptionPass::Run(job, compressedContainer.c_str(), intermediate.c_str(),
                                   password.c_str())) {
         state.SkipWithError("the intermediate file could not be made");

@@ -7,6 +7,7 @@
 #include "cipher/byte_sum.h"
 #include "engine/container.h"
 #include "engine/write_behind.h"
+#include "platform/own_file.h"
 #include "platform/platform.h"
 
 namespace sfx {
@@ -76,7 +77,7 @@ bool RunPass(ExtractionJob& job, const char* sourcePath, PassOutput& output, con
     if (!payload.Open(job, sourcePath, password))
         return payload.Fail(job.decryptStatus, output);
     if (outputPath != nullptr) {
-        output.stream = platform::OpenFile(outputPath, "wb");
+        output.stream = platform::CreateNewFile(outputPath);
         output.owned = true;
         if (output.stream == nullptr)
             return payload.Fail(WriteFailed, output);

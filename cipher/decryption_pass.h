@@ -74,7 +74,8 @@ struct DecryptedPayload {
 };
 
 struct DecryptionPass {
-    // Writes the decrypted payload of the container in sourcePath to outputPath. True when
+    // Writes the decrypted payload of the container in sourcePath to outputPath, a new file
+    // (WriteFailed when anything stands there). True when
     // the sum of the bytes written equals the header's checksum; false with the job's
     // decryptStatus set otherwise. Both files are closed on every return.
     static bool Run(ExtractionJob& job, const char* sourcePath, const char* outputPath,

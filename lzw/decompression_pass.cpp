@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/own_file.h"
 #include "platform/platform.h"
 
 namespace sfx {
@@ -53,7 +54,7 @@ bool DecodeInto(ExtractionJob& job, Dictionary& dictionary, LzwSource& input, Pa
         return Fail(job, DecompressFailed, output);
 
     if (outputPath != nullptr) {
-        output.stream = platform::OpenFile(outputPath, "wb");
+        output.stream = platform::CreateNewFile(outputPath);
         output.owned = true;
         if (output.stream == nullptr)
             return Fail(job, WriteFailed, output);

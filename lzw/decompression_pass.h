@@ -11,9 +11,9 @@ namespace sfx {
 
 struct DecompressionPass {
     // Checks the intermediate file's magic ("lzw" and NUL) and decodes the rest into
-    // destinationPath. False with the job's status set to OutOfMemory, WriteFailed or
-    // DecompressFailed on failure; both files are closed and the dictionary released on
-    // every return.
+    // destinationPath, a new file (WriteFailed when anything stands there). False with the job's
+    // status set to OutOfMemory, WriteFailed or DecompressFailed on failure; both files are closed
+    // and the dictionary released on every return.
     static bool Run(ExtractionJob& job, const char* intermediatePath, const char* destinationPath);
 
     // The same pass from a stream that starts with the magic, into `output`, which is

@@ -396,6 +396,27 @@ Placement PlaceFile(OwnFile& file, const char* destination, bool replace) {
 #endif
 }
 
+std::FILE* CreateNewFile(const char* path) {
+    return CreateNew(path);
+}
+
+bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity) {
+    OwnFile file;
+    if (!file.CreateBeside(siblingPath))
+        return false;
+    const std::size_t length = strnlen(file.path, sizeof file.path);
+    if (length >= capacity)
+        return false;  // deleted again as `file` goes
+    std::memcpy(pathOut, file.path, length + 1);
+#ifndef _WIN32
+    // Made for a program's output, which gets the usual permissions.
+    fchmod(fileno(file.stream), 0666 & ~CurrentUmask());
+#endif
+    file.Close();
+    file.present = false;  // the caller's now, still tracked until it is moved or deleted
+    return true;
+}
+
 void KeepFile(OwnFile& file, const char* preferredPath) {
     if (!file.present)
         return;

@@ -44,6 +44,10 @@ struct OwnFile {
     void Remove();
 };
 
+// Creates a new file at `path` as OwnFile creates its files (exclusively, owner-only, never
+// through a link), open for writing and reading back; nullptr when anything stands there.
+std::FILE* CreateNewFile(const char* path);
+
 enum class Placement { Placed, Taken, Failed };
 
 // Puts the verified `file` at `destination` as a plain "wb" open would have left it:

@@ -8,6 +8,7 @@
 #include <initializer_list>
 
 #include "platform/interrupts.h"
+#include "platform/own_file.h"
 #include "platform/path_text.h"
 
 #ifdef _WIN32
@@ -152,106 +153,11 @@ bool SameFile(const char* first, const char* second) {
 
 namespace {
 
-// Length of the folder part of a path, separator included ("" for a bare name).
-std::uint32_t NextRandom() {
-    static std::uint32_t state = 0;
-    if (state == 0) {
-#ifdef _WIN32
-        state = static_cast<std::uint32_t>(GetTickCount()) ^
-                (static_cast<std::uint32_t>(GetCurrentProcessId()) << 16);
-#else
-        state = static_cast<std::uint32_t>(time(nullptr)) ^
-                (static_cast<std::uint32_t>(getpid()) << 16);
-#endif
-        state |= 1;
-    }
-    // xorshift32
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return state;
-}
-
-bool CreateExclusive(const char* path) {
-#ifdef _WIN32
-    const WidePath wide(path);
-    if (!wide.ok)
-        return false;
-    HANDLE handle = CreateFileW(wide.text, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return false;
-    CloseHandle(handle);
-    return true;
-#else
-    int fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return false;
-    ::close(fd);
-    return true;
-#endif
-}
-
-}  // namespace
-
-namespace {
-
-void BlockInterrupts(bool block) {
-#ifdef _WIN32
-    (void)block;  // console events arrive on a thread of their own
-#else
-    static sigset_t saved;
-    if (block) {
-        sigset_t interrupts;
-        sigemptyset(&interrupts);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&interrupts, signal);
-        sigprocmask(SIG_BLOCK, &interrupts, &saved);
-    } else {
-        sigprocmask(SIG_SETMASK, &saved, nullptr);
-    }
-#endif
-}
-
-}  // namespace
-
-bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity) {
-    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    constexpr std::size_t nameLength = 14;  // "~sfx" + 6 random + ".tmp"
-    std::size_t folder = FolderLength(siblingPath);
-    if (folder + nameLength + 1 > capacity)
-        return false;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        std::memcpy(pathOut, siblingPath, folder);
-        char* name = pathOut + folder;
-        std::memcpy(name, "~sfx", 4);
-        std::uint32_t bits = NextRandom();
-        for (int i = 0; i < 6; ++i) {
-            name[4 + i] = digits[bits % 36];
-            bits /= 36;
-        }
-        std::memcpy(name + 10, ".tmp", 5);
-        // No interrupt may fall between creating the file and tracking it.
-        BlockInterrupts(true);
-        const bool created = CreateExclusive(pathOut);
-        if (created)
-            TrackTemporary(pathOut);
-        BlockInterrupts(false);
-        if (created)
-            return true;
-        if (PathExists(pathOut))
-            continue;  // a clash: try another name
-        return false;  // the folder is not writable
-    }
-    return false;
-}
-
-namespace {
-
 constexpr int TrackedSlots = 4;
 #ifdef _WIN32
 constexpr std::size_t TrackedPathSize = 260 * BytesPerPathCharacter;  // MAX_PATH characters
 #else
-constexpr std::size_t TrackedPathSize = 520;
+constexpr std::size_t TrackedPathSize = PathCapacity;  // PATH_MAX
 #endif
 char trackedPaths[TrackedSlots][TrackedPathSize];
 volatile std::sig_atomic_t trackedInUse[TrackedSlots];
@@ -262,7 +168,7 @@ void DeleteQuietly(const char* path) {
     if (wide.ok)
         DeleteFileW(wide.text);
 #else
-    unlink(path);  // async-signal-safe, unlike remove()
+    unlink(path);                                      // async-signal-safe, unlike remove()
 #endif
 }
 

@@ -258,6 +258,7 @@ TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
     Bytes payload = test::RandomBytes(size, 11);
     test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
     for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{12345}, rlim_t{299999}, rlim_t{599999}}) {
+        std::filesystem::remove(dir / "out");  // the pass writes a new file
         pid_t child = fork();
         if (child == 0) {
             std::signal(SIGXFSZ, SIG_IGN);

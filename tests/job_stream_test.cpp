@@ -193,6 +193,8 @@ TEST(DecodedAlongsideTest, EachSlotGetsItsPassCallsAndEveryByte) {
                                                         : MakeContainer(stream));
         // The calls each pass makes on its own: the decryption pass into a file, the
         // decompression pass from that file.
+        std::filesystem::remove(dir / "in.lzw");  // the passes write new files
+        std::filesystem::remove(dir / "out");
         ExtractionJob alone;
         alone.SetDecryptProgress(RecordDecrypt);
         alone.SetLzwProgress(RecordLzw);
