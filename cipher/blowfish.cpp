@@ -1,10 +1,10 @@
 #include "cipher/blowfish.h"
 
-#include <bit>
 #include <cstring>
 #include <initializer_list>
 
 #include "cipher/blowfish_tables.h"
+#include "platform/bytes.h"
 
 namespace sfx {
 
@@ -59,31 +59,18 @@ inline void Crypt(std::uint32_t (&l)[N], std::uint32_t (&r)[N]) {
     }
 }
 
-// Block halves are stored little-endian; the target platforms are all little-endian.
-static_assert(std::endian::native == std::endian::little);
-
-inline std::uint32_t Load(const std::uint8_t* bytes) {
-    std::uint32_t word;
-    std::memcpy(&word, bytes, sizeof word);
-    return word;
-}
-
-inline void Store(std::uint8_t* bytes, std::uint32_t word) {
-    std::memcpy(bytes, &word, sizeof word);
-}
-
 template <int N>
 inline void DecryptStoredBlocks(std::uint8_t* data) {
     std::uint32_t l[N];
     std::uint32_t r[N];
     for (int k = 0; k < N; ++k) {
-        l[k] = Load(data + 8 * k);
-        r[k] = Load(data + 8 * k + 4);
+        l[k] = LoadLE32(data + 8 * k);
+        r[k] = LoadLE32(data + 8 * k + 4);
     }
     Crypt<true>(l, r);
     for (int k = 0; k < N; ++k) {
-        Store(data + 8 * k, l[k]);
-        Store(data + 8 * k + 4, r[k]);
+        StoreLE32(data + 8 * k, l[k]);
+        StoreLE32(data + 8 * k + 4, r[k]);
     }
 }
 

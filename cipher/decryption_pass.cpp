@@ -7,6 +7,7 @@
 #include "cipher/byte_sum.h"
 #include "engine/container.h"
 #include "engine/write_behind.h"
+#include "platform/bytes.h"
 #include "platform/own_file.h"
 #include "platform/platform.h"
 
@@ -147,7 +148,7 @@ bool DecryptedPayload::Open(ExtractionJob& owner, const char* sourcePath, const 
         return false;
     }
     BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
-    std::memset(key, 0, sizeof key);
+    Wipe(key, sizeof key);
     if (total > ChunkSize) {
         const int threads = std::min(platform::HardwareThreads(), static_cast<int>(MaxThreads));
         while (helperCount < threads - 1) {

@@ -5,6 +5,7 @@
 #include "cli/destination.h"
 #include "cli/password.h"
 #include "cli/text.h"
+#include "platform/bytes.h"
 #include "platform/platform.h"
 
 namespace sfx::cli {
@@ -164,7 +165,7 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
 }
 
 void BlankPasswordArguments(Arguments& arguments) {
-    for (char* value : arguments.passwordArguments) WipeBytes(value, std::strlen(value));
+    for (char* value : arguments.passwordArguments) Wipe(value, std::strlen(value));
     arguments.password = nullptr;
 }
 

@@ -4,19 +4,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/file_checks.h"
 #include "platform/platform.h"
 #include "platform/terminal.h"
 
 namespace sfx::cli {
 
-void WipeBytes(char* bytes, std::size_t count) {
-    volatile char* target = bytes;
-    for (std::size_t i = 0; i < count; ++i) target[i] = 0;
-}
-
 void Secret::Clear() {
-    WipeBytes(text_, sizeof text_);
+    Wipe(text_, sizeof text_);
     present_ = false;
 }
 
@@ -117,7 +113,7 @@ Secret::FileRead Secret::ReadFirstLine(const char* path, int& error) {
         text_[length] = '\0';
         present_ = true;
     }
-    WipeBytes(line, sizeof line);
+    Wipe(line, sizeof line);
     return result;
 }
 

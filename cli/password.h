@@ -13,9 +13,6 @@ constexpr std::size_t PasswordCapacity = 256;
 // The environment variable that may hold the password.
 constexpr char PasswordVariable[] = "UNSFX_PASSWORD";
 
-// Overwrites bytes in a way the compiler does not drop.
-void WipeBytes(char* bytes, std::size_t count);
-
 // A password in a fixed buffer, wiped when it is cleared and when it goes.
 class Secret {
   public:

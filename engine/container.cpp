@@ -2,23 +2,12 @@
 
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/platform.h"
 
 namespace sfx {
 
 namespace {
-
-std::uint32_t LoadLE32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
-
-void StoreLE32(std::uint8_t* bytes, std::uint32_t value) {
-    bytes[0] = static_cast<std::uint8_t>(value);
-    bytes[1] = static_cast<std::uint8_t>(value >> 8);
-    bytes[2] = static_cast<std::uint8_t>(value >> 16);
-    bytes[3] = static_cast<std::uint8_t>(value >> 24);
-}
 
 bool ReadExactly(std::FILE* file, void* buffer, std::size_t size) {
     return std::fread(buffer, 1, size, file) == size;

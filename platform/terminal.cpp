@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/bytes.h"
 #include "platform/interrupts.h"
 
 #ifdef _WIN32
@@ -20,11 +21,6 @@
 namespace sfx::platform {
 
 namespace {
-
-void Wipe(char* bytes, std::size_t count) {
-    volatile char* target = bytes;
-    for (std::size_t i = 0; i < count; ++i) target[i] = 0;
-}
 
 // Collects one line from `readByte` (which gives -1 at the end of input or on an error) into
 // lineOut. The line end ("\n" or "\r\n") is dropped.
@@ -157,8 +153,8 @@ SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacit
         return static_cast<unsigned char>(bytes[byteAt++]);
     };
     SecretRead result = CollectLine(readByte, lineOut, capacity);
-    SecureZeroMemory(units, sizeof units);
-    SecureZeroMemory(bytes, sizeof bytes);
+    Wipe(units, sizeof units);
+    Wipe(bytes, sizeof bytes);
     if (result == SecretRead::Read && notAnsi) {
         Wipe(lineOut, capacity);
         result = SecretRead::NotAnsi;

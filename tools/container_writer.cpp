@@ -10,6 +10,7 @@
 #include "cipher/blowfish.h"
 #include "cipher/decryption_pass.h"
 #include "engine/container.h"
+#include "platform/bytes.h"
 #include "platform/platform.h"
 
 namespace sfx {
@@ -24,18 +25,6 @@ constexpr std::size_t MaxOutputPath = 4096;
 
 std::string SystemError() {
     return std::strerror(errno);
-}
-
-void StoreLE32(std::uint8_t* bytes, std::uint32_t value) {
-    bytes[0] = static_cast<std::uint8_t>(value);
-    bytes[1] = static_cast<std::uint8_t>(value >> 8);
-    bytes[2] = static_cast<std::uint8_t>(value >> 16);
-    bytes[3] = static_cast<std::uint8_t>(value >> 24);
-}
-
-std::uint32_t LoadLE32(const std::uint8_t* bytes) {
-    return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-           static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
 }
 
 // Encrypts whole 8-byte blocks in place under the cipher's current key.

@@ -8,6 +8,7 @@
 
 #include "engine/container.h"
 #include "engine/job.h"
+#include "platform/bytes.h"
 #include "platform/path_text.h"
 #include "ui/dialog_logic.h"
 #include "ui/extractor.h"
@@ -176,7 +177,7 @@ bool Extract(HWND dialog) {
     else
         job.status = WriteFailed;  // a destination cut short would be some other file
     extracting = false;
-    SecureZeroMemory(password, sizeof password);
+    Wipe(password, sizeof password);
     DiscardQueuedInput();
     SetCursor(previousCursor);
 
