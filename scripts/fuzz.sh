@@ -2,13 +2,13 @@
 # Builds the fuzz preset and runs each fuzz target for a bounded time; fails on any finding
 # (crash, sanitizer report, leak, broken check, an input that runs over FUZZ_TIMEOUT).
 #   FUZZ_SECONDS  seconds per target (default 60)
-#   FUZZ_TARGETS  the targets to run (default: all)
+#   FUZZ_TARGETS  the targets to run (default: all, as fuzz/targets lists them)
 #   FUZZ_TIMEOUT  seconds one input may take (default 10)
 # The growing corpora stay in build/fuzz/corpus/TARGET; findings go to build/fuzz/findings/.
 set -eu
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-60}
-targets=${FUZZ_TARGETS:-"container_fuzzer lzw_decoder_fuzzer extract_fuzzer extract_payload_fuzzer"}
+targets=${FUZZ_TARGETS:-$(awk '/^[a-z]/ { print $1 }' fuzz/targets)}
 timeout=${FUZZ_TIMEOUT:-10}
 
 cmake --preset fuzz >/dev/null
@@ -18,12 +18,9 @@ mkdir -p "$build/findings"
 
 failed=""
 for target in $targets; do
-    case $target in
-        container_fuzzer|extract_fuzzer) seeds=container; maxlen=4096 ;;
-        lzw_decoder_fuzzer) seeds=lzw; maxlen=32768 ;;
-        extract_payload_fuzzer) seeds=payload; maxlen=32768 ;;
-        *) echo "fuzz: unknown target $target" >&2; exit 64 ;;
-    esac
+    row=$(awk -v t="$target" '$1 == t { print $2, $3 }' fuzz/targets)
+    [ -n "$row" ] || { echo "fuzz: unknown target $target" >&2; exit 64; }
+    seeds=${row% *} maxlen=${row#* }
     corpus=$build/corpus/$target
     log=$build/findings/$target.log
     mkdir -p "$corpus"

@@ -4,7 +4,7 @@
 # this machine cannot run 32-bit programs, the x86_64 build's dialog under 64-bit Wine.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup-windows.sh
+scripts/setup.sh windows
 [ -x build/native/bin/sfx-pack ] || scripts/build.sh >/dev/null
 WINEARCH="$(scripts/windows-arch.sh --why)"
 if [ "$WINEARCH" = win64 ]; then

@@ -1,25 +1,39 @@
 #!/bin/sh
-# Installs what is missing (Debian; apt-get as root) for one job:
-#   scripts/setup.sh [build | test | package]
-#   build    the compilers and CMake: enough for the presets native and programs
-#   test     build, plus what the native tests use (GoogleTest, mandoc, groff, man, col,
-#            zsh); the default
-#   package  build, plus what scripts/package.sh uses (dpkg-dev, the mingw-w64 compilers)
+# Installs what is missing (Debian 12; apt-get as root) for what is named:
+#   scripts/setup.sh [SET...]       (default: base)
+#   build      the compilers and CMake: enough for the presets native and programs
+#   base       build, plus what the native tests use (GoogleTest, man-page tools, zsh)
+#   package    build, plus what scripts/package.sh uses (dpkg-dev, the mingw-w64 compilers)
+#   windows    package, plus Wine, a virtual X server and a Japanese locale for the Windows
+#              tests (32-bit Wine, or 64-bit Wine and its compiler: scripts/windows-arch.sh)
+#   hardening  clang 14 with its sanitizer and libFuzzer runtimes, and valgrind
+#   bench      base, plus Google Benchmark, the peer libraries, ncompress, GNU time, perf
+#   all        everything scripts/test.sh needs
+# The sets' packages are listed in scripts/packages.
 set -eu
+cd "$(dirname "$0")/.."
 
-build="cmake make g++"
-test="$build libgtest-dev mandoc groff-base man-db bsdextrautils zsh"
-package="$build dpkg-dev file g++-mingw-w64-i686 binutils-mingw-w64-i686"
-case "${1:-test}" in
-    build) wanted=$build ;;
-    test) wanted=$test ;;
-    package) wanted=$package ;;
-    *) echo "setup: unknown job '$1' (build, test or package)" >&2; exit 64 ;;
-esac
+# Prints the packages of one set, following "@set" references.
+packages_of() {
+    line=$(grep -E "^$1[[:space:]]" scripts/packages) ||
+        { echo "setup: unknown set '$1' (see scripts/packages)" >&2; exit 64; }
+    for word in ${line#"$1"}; do
+        case $word in
+            @*) packages_of "${word#@}" ;;
+            *) echo "$word" ;;
+        esac
+    done
+    if [ "$1" = windows ]; then packages_of "windows-$(scripts/windows-arch.sh)"; fi
+}
 
-need=""
+wanted=""
+for set in "${@:-base}"; do
+    wanted="$wanted $(packages_of "$set")" || exit $?
+done
+
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
-for pkg in $wanted; do
+need=""
+for pkg in $(echo "$wanted" | tr ' ' '\n' | sort -u); do
     have_pkg "$pkg" || need="$need $pkg"
 done
 
@@ -30,6 +44,20 @@ if [ -n "$need" ]; then
     fi
     echo "setup: installing$need"
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends $need
+    case "$need" in
+        *:i386*) dpkg --print-foreign-architectures | grep -qx i386 ||
+                     dpkg --add-architecture i386 ;;
+    esac
+    apt-get update -q >/dev/null
+    apt-get install -y -q --no-install-recommends $need >/dev/null
 fi
+
+# The dialog's test under the Japanese code page runs a program of Wine in this locale.
+case " $wanted " in
+    *" wine "*)
+        if ! locale -a 2>/dev/null | grep -Eqi '^ja_JP\.utf-?8$' && [ "$(id -u)" -eq 0 ] &&
+            [ -f /usr/share/i18n/locales/ja_JP ]; then
+            localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 ||
+                echo "setup: no ja_JP.UTF-8 locale: the code page 932 test will be skipped" >&2
+        fi ;;
+esac

@@ -5,7 +5,7 @@
 # on any finding.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup-fuzz.sh
+scripts/setup.sh hardening
 start=$(date +%s)
 took() { echo "== $1 took $(($(date +%s) - start)) s"; start=$(date +%s); }
 
@@ -18,9 +18,7 @@ took "sanitizer suite"
 echo "== thread sanitizer (preset tsan)"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan >/dev/null
-for test in worker_test decryption_pass_test job_test job_stream_test; do
-    TSAN_OPTIONS=halt_on_error=1 build/tsan/bin/$test --gtest_brief=1
-done
+ctest --preset tsan
 took "thread sanitizer"
 
 echo "== fuzzing (preset fuzz, ${FUZZ_SECONDS:-60} s per target)"

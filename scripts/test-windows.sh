@@ -6,7 +6,7 @@
 # the same tests run on the x86_64 build under 64-bit Wine.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup-windows.sh
+scripts/setup.sh windows
 # The host's sfx-pack packs one of the end-to-end tests' files.
 [ -x build/native/bin/sfx-pack ] || scripts/build.sh >/dev/null
 

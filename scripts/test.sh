@@ -4,7 +4,7 @@
 # under Wine, then the hardening runs (sanitizers, fuzzing, memcheck).
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh
+scripts/setup.sh all
 scripts/build.sh
 ctest --preset native
 scripts/package.sh
