@@ -6,12 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh windows
 [ -x build/native/bin/sfx-pack ] || scripts/build.sh >/dev/null
-WINEARCH="$(scripts/windows-arch.sh --why)"
-if [ "$WINEARCH" = win64 ]; then
-    preset=windows64 WINEPREFIX="$PWD/build/wine64"
-else
-    preset=windows WINEPREFIX="$PWD/build/wine"
-fi
+. scripts/wine-session.sh
 cmake --preset $preset >/dev/null
 cmake --build --preset $preset --target extractor >/dev/null
 
@@ -21,10 +16,6 @@ build/native/bin/sfx-pack --stub build/$preset/bin/extractor.exe --input samples
     -o "$work/Letter.for.Ali.exe" --password 'open sesame' --compress \
     --riddle 'What Ali Baba said' --description 'A letter for you, sealed with the words that open the cave.'
 
-export WINEPREFIX WINEDEBUG=-all WINEARCH
-stop_wine() { wineserver -k 2>/dev/null || true; }
-trap stop_wine EXIT
-scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 || true  # creates the prefix on first use
 # Shown from a folder of Wine's drive C:.
 mkdir -p "$WINEPREFIX/drive_c/Letters"
 cp "$work/Letter.for.Ali.exe" "$WINEPREFIX/drive_c/Letters/"

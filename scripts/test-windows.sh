@@ -10,17 +10,7 @@ scripts/setup.sh windows
 # The host's sfx-pack packs one of the end-to-end tests' files.
 [ -x build/native/bin/sfx-pack ] || scripts/build.sh >/dev/null
 
-WINEARCH="$(scripts/windows-arch.sh --why)"
-if [ "$WINEARCH" = win64 ]; then
-    preset=windows64 WINEPREFIX="$PWD/build/wine64"
-else
-    preset=windows WINEPREFIX="$PWD/build/wine"
-fi
-export WINEPREFIX WINEDEBUG=-all WINEARCH
-# Nothing of Wine's stays behind after the run.
-stop_wine() { wineserver -k 2>/dev/null || true; }
-trap stop_wine EXIT
-scripts/wine-run.sh cmd /c exit >/dev/null 2>&1 || true  # creates the prefix on first use
+. scripts/wine-session.sh
 
 cmake --preset windows >/dev/null
 if [ "$preset" = windows ]; then
