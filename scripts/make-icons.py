@@ -30,12 +30,16 @@ def draw(size):
                 if 0 <= x < size and 0 <= y < size:
                     pixels[y][x] = colour
 
+    def frame(x0, y0, x1, y1, colour):
+        """A one-unit border just inside the rectangle."""
+        fill(x0, y0, x1, y0 + 1, colour)
+        fill(x0, y1 - 1, x1, y1, colour)
+        fill(x0, y0, x0 + 1, y1, colour)
+        fill(x1 - 1, y0, x1, y1, colour)
+
     # A sheet of paper with a folded corner and lines of text.
     fill(3, 1, 22, 31, WHITE)
-    fill(3, 1, 22, 2, BLACK)
-    fill(3, 30, 22, 31, BLACK)
-    fill(3, 1, 4, 31, BLACK)
-    fill(21, 1, 22, 31, BLACK)
+    frame(3, 1, 22, 31, BLACK)
     fill(17, 1, 22, 6, SILVER)
     for y in (5, 9, 13):
         fill(6, y, 17, y + 1, NAVY)
@@ -48,10 +52,7 @@ def draw(size):
     fill(12, 17, 31, 31, YELLOW)
     fill(12, 29, 31, 31, OLIVE)
     fill(29, 17, 31, 31, OLIVE)
-    fill(12, 17, 31, 18, BLACK)
-    fill(12, 30, 31, 31, BLACK)
-    fill(12, 17, 13, 31, BLACK)
-    fill(30, 17, 31, 31, BLACK)
+    frame(12, 17, 31, 31, BLACK)
     fill(20, 20, 23, 24, BLACK)
     fill(21, 24, 22, 28, BLACK)
     return pixels
