@@ -80,88 +80,168 @@ std::string Mismatch(const Arguments& arguments) {
         return "--json belongs to info";
     if (arguments.output != nullptr && arguments.output[0] == '\0')
         return "-o needs a path";
-    if (arguments.files.size() > 1 && arguments.output != nullptr &&
-        std::strcmp(arguments.output, "-") != 0 && !NamesFolder(arguments.output) &&
-        !platform::IsDirectory(arguments.output))
+    if (arguments.files.size() > 1 && arguments.output != nullptr && !WritesToOutput(arguments) &&
+        !NamesFolder(arguments.output) && !platform::IsDirectory(arguments.output))
         return "with several FILEs, -o must name a folder (ending with /) or -";
     return "";
 }
 
-}  // namespace
+enum class Option { Password, Output, PasswordFile, Help, Version, Force, Quiet, Json, Unknown };
 
-bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& error) {
-    // The whole line is read even after a mistake, so that every -p value is known; the
-    // first mistake is the one reported. --help and --version end the reading of options.
-    auto fail = [&error](const std::string& message) {
-        if (error.empty())
-            error = message;
+// An option as one argument names it, with the value attached to it, if any.
+struct Found {
+    Option option = Option::Unknown;
+    bool takesValue = false;
+    char* attached = nullptr;
+};
+
+// Which option `arg` names. No argument can name two.
+Found Identify(char* arg) {
+    struct Name {
+        const char* shortName;
+        const char* longName;
+        Option option;
     };
+    static constexpr Name WithValue[] = {{"-p", "--password", Option::Password},
+                                         {"-o", "--output", Option::Output},
+                                         {nullptr, "--password-file", Option::PasswordFile}};
+    static constexpr Name Flags[] = {{"-h", "--help", Option::Help},
+                                     {"-V", "--version", Option::Version},
+                                     {"-f", "--force", Option::Force},
+                                     {"-q", "--quiet", Option::Quiet},
+                                     {nullptr, "--json", Option::Json}};
+    for (const Name& name : WithValue) {
+        if (Is(arg, name.shortName, name.longName))
+            return {name.option, true, nullptr};
+        if (char* attached = AttachedValue(arg, name.shortName, name.longName))
+            return {name.option, true, attached};
+    }
+    for (const Name& name : Flags) {
+        if (Is(arg, name.shortName, name.longName))
+            return {name.option, false, nullptr};
+    }
+    return {};
+}
+
+// The value of an option that takes one.
+struct Value {
+    char* text = nullptr;  // points into argv
+    bool missing = false;  // the option is the last argument and has none attached
+};
+
+// The value of the option at argv[i]: the one attached to it, else the next argument, which
+// `i` then moves on to.
+Value ValueOf(int argc, char** argv, int& i, char* attached) {
+    if (attached != nullptr)
+        return {attached, false};
+    if (i + 1 >= argc)
+        return {nullptr, true};
+    return {argv[++i], false};
+}
+
+// The reading of one command line. The whole line is read even after a mistake, so that
+// every -p value is known; the first mistake is the one reported. --help and --version end
+// the reading of options: only passwords are looked for once the answer is known.
+struct Reader {
+    Arguments& arguments;
+    std::string error;  // the first mistake
     bool optionsEnded = false;
     bool settled = false;  // --help or --version seen
     bool commandSeen = false;
-    for (int i = 1; i < argc; ++i) {
-        char* arg = argv[i];
-        if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
-            if (!commandSeen) {
-                commandSeen = true;
-                arguments.commandNamed = CommandWord(arg, arguments.command);
-                if (arguments.commandNamed)
-                    continue;
-            }
-            arguments.files.emplace_back(arg);
-            continue;
+
+    explicit Reader(Arguments& into) : arguments(into) {}
+
+    void Fail(const std::string& message) {
+        if (error.empty())
+            error = message;
+    }
+
+    // The command word, when it is the first argument that is not an option; else a FILE.
+    void TakeOperand(char* arg) {
+        if (!commandSeen) {
+            commandSeen = true;
+            arguments.commandNamed = CommandWord(arg, arguments.command);
+            if (arguments.commandNamed)
+                return;
         }
-        if (std::strcmp(arg, "--") == 0) {
-            optionsEnded = true;
-            continue;
+        arguments.files.emplace_back(arg);
+    }
+
+    // The option at argv[i] and its value: "-o DEST", "-oDEST", "--output DEST" or
+    // "--output=DEST".
+    void TakeOption(int argc, char** argv, int& i) {
+        const char* arg = argv[i];  // the option itself, even once i has moved to its value
+        const Found found = Identify(argv[i]);
+        if (settled && found.option != Option::Password)
+            return;
+        if (!found.takesValue) {
+            SetFlag(found.option, arg);
+            return;
         }
-        // Options with a value: "-o DEST", "-oDEST", "--output DEST" or "--output=DEST".
-        auto value = [&](const char* shortName, const char* longName, char*& out) {
-            if (Is(arg, shortName, longName)) {
-                if (i + 1 >= argc) {
-                    fail(std::string(arg) + " needs a value");
-                    return true;
-                }
-                out = argv[++i];
-                return true;
-            }
-            if (char* attached = AttachedValue(arg, shortName, longName)) {
-                out = attached;
-                return true;
-            }
-            return false;
-        };
-        char* text = nullptr;
-        if (value("-p", "--password", text)) {
-            if (text != nullptr)
-                arguments.passwordArguments.push_back(text);
+        const Value value = ValueOf(argc, argv, i, found.attached);
+        if (value.missing)
+            Fail(std::string(arg) + " needs a value");
+        else
+            SetValue(found.option, value.text);
+    }
+
+    void SetValue(Option option, char* text) {
+        if (option == Option::Password) {
+            arguments.passwordArguments.push_back(text);
             arguments.password = text;
-        } else if (settled) {
-            continue;  // only passwords are looked for once the answer is known
-        } else if (Is(arg, "-h", "--help") || Is(arg, "-V", "--version")) {
-            if (error.empty()) {
-                arguments.command = Is(arg, "-h", "--help") ? Command::Help : Command::Version;
-                settled = true;
-            }
-        } else if (value("-o", "--output", text)) {
+        } else if (option == Option::Output) {
             arguments.output = text;
-        } else if (value(nullptr, "--password-file", text)) {
-            arguments.passwordFile = text;
-        } else if (Is(arg, "-f", "--force")) {
-            arguments.force = true;
-        } else if (Is(arg, "-q", "--quiet")) {
-            arguments.quiet = true;
-        } else if (Is(arg, nullptr, "--json")) {
-            arguments.json = true;
         } else {
-            fail("unknown option " + OptionName(arg));
+            arguments.passwordFile = text;
         }
     }
-    if (settled)
-        return true;
-    if (error.empty())
-        error = Mismatch(arguments);
-    return error.empty();
+
+    void SetFlag(Option option, const char* arg) {
+        switch (option) {
+            case Option::Help:
+            case Option::Version:
+                if (error.empty()) {
+                    arguments.command = option == Option::Help ? Command::Help : Command::Version;
+                    settled = true;
+                }
+                break;
+            case Option::Force:
+                arguments.force = true;
+                break;
+            case Option::Quiet:
+                arguments.quiet = true;
+                break;
+            case Option::Json:
+                arguments.json = true;
+                break;
+            default:
+                Fail("unknown option " + OptionName(arg));
+                break;
+        }
+    }
+};
+
+}  // namespace
+
+bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& error) {
+    Reader reader(arguments);
+    for (int i = 1; i < argc; ++i) {
+        char* arg = argv[i];
+        if (reader.optionsEnded || arg[0] != '-' || arg[1] == '\0')
+            reader.TakeOperand(arg);
+        else if (std::strcmp(arg, "--") == 0)
+            reader.optionsEnded = true;
+        else
+            reader.TakeOption(argc, argv, i);
+    }
+    if (!reader.settled && reader.error.empty())
+        reader.error = Mismatch(arguments);
+    error = reader.error;
+    return reader.settled || error.empty();
+}
+
+bool WritesToOutput(const Arguments& arguments) {
+    return arguments.output != nullptr && std::strcmp(arguments.output, "-") == 0;
 }
 
 void BlankPasswordArguments(Arguments& arguments) {

@@ -29,6 +29,9 @@ struct Arguments {
 // line is wrong; every -p value is recorded even then.
 bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& error);
 
+// True when -o - sends the extracted file to standard output.
+bool WritesToOutput(const Arguments& arguments);
+
 // Overwrites every -p value in argv.
 void BlankPasswordArguments(Arguments& arguments);
 

@@ -1,6 +1,7 @@
 #include "cli/messages.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "cli/destination.h"
@@ -19,6 +20,10 @@ std::string Reason(int error) {
 constexpr int FilesAWriteNeeds = 2;
 
 }  // namespace
+
+void Tell(const std::string& message) {
+    std::fprintf(stderr, "unsfx: %s\n", message.c_str());
+}
 
 std::string Quoted(const std::string& name) {
     // Built by appending: g++ 12 at -O3 sees a false overlap in "'" + text.

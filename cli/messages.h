@@ -6,6 +6,9 @@
 
 namespace sfx::cli {
 
+// One message on standard error: "unsfx: ", the message and a line end.
+void Tell(const std::string& message);
+
 // A name as a message shows it: escaped as info escapes file texts, between quotes.
 std::string Quoted(const std::string& name);
 

@@ -7,14 +7,16 @@
 
 namespace sfx {
 
-// State invariants between codes:
-//   - bitPos is the stream position of the next code; fetched counts the fetches of a
-//     byte-by-byte reader up to the last code read;
+// State invariants between codes (the cursor is Decode's one Cursor):
+//   - cursor.bitPos is the stream position of the next code; cursor.fetched counts the
+//     fetches of a byte-by-byte reader up to the last code read; cursor.inLimit is
+//     inStart_ + inEnd_, the end of the input at hand;
+//   - outBuf_[0 .. cursor.outPos-1] holds the decoded stream from offset outBase_ on;
 //   - entries 258 .. nextFree-1 are exactly those defined since the start or the last
 //     clear, and every entry's prefix code is below the entry itself, so following
 //     prefixes always ends at a literal;
 //   - for every such entry, seen_ names a place in the decoded stream that holds its string;
-//   - width bits are read for the next code, maxCode == 2^width - 1.
+//   - cursor.width bits are read for the next code, maxCode == 2^width - 1.
 
 namespace {
 
@@ -34,9 +36,8 @@ void LzwDecoder::SetDictionary(std::uint32_t* prefixCodes, std::uint8_t* suffixB
     suffix_ = suffixBytes;
 }
 
-void LzwDecoder::Refill(std::uint64_t need) {
-    // Only the bytes from the next code on are still needed.
-    const int from = static_cast<int>((bitPos_ >> 3) - inStart_);
+void LzwDecoder::Refill(std::uint64_t keepFrom, std::uint64_t need) {
+    const int from = static_cast<int>(keepFrom - inStart_);
     std::memmove(inBuf_, inBuf_ + from, inEnd_ - from);
     inStart_ += from;
     inEnd_ -= from;
@@ -48,15 +49,26 @@ void LzwDecoder::Refill(std::uint64_t need) {
     }
 }
 
-std::uint32_t LzwDecoder::ReadCode() {
+inline std::uint32_t LzwDecoder::TakeCode(Cursor& cursor) const {
+    const std::uint8_t* bytes = inBuf_ + ((cursor.bitPos >> 3) - inStart_);
+    const std::uint32_t word = std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
+                               std::uint32_t{bytes[2]} << 8 | bytes[3];
+    const std::uint32_t code = (word << (cursor.bitPos & 7)) >> (32 - cursor.width);
+    cursor.bitPos += cursor.width;
+    return code;
+}
+
+inline std::uint32_t LzwDecoder::ReadCode(Cursor& cursor) {
     // The byte-by-byte reader has fetched this many bytes once it holds the code's bits.
-    std::uint64_t need = (bitPos_ + 32) >> 3;
+    std::uint64_t need = (cursor.bitPos + 32) >> 3;
     bool exhausted = false;
-    if (need > inStart_ + inEnd_) {
-        Refill(need);
-        if (need > inStart_ + inEnd_) {
+    if (need > cursor.inLimit) {
+        // Only the bytes from the next code on are still needed.
+        Refill(cursor.bitPos >> 3, need);
+        cursor.inLimit = inStart_ + inEnd_;
+        if (need > cursor.inLimit) {
             // Its next fetch finds the input exhausted; that fetch counts too.
-            need = inStart_ + inEnd_ + 1;
+            need = cursor.inLimit + 1;
             exhausted = true;
         }
     }
@@ -67,14 +79,14 @@ std::uint32_t LzwDecoder::ReadCode() {
     // A code takes at most 4 fetches, so at most one of them is a 1024th.
     const auto fetched = static_cast<std::int32_t>(need);
     const std::int32_t milestone = fetched & ~1023;
-    if (milestone > bytesFetched_)
+    if (milestone > cursor.fetched)
         progress_(milestone, inputLength_);
-    bytesFetched_ = fetched;
+    cursor.fetched = fetched;
     if (exhausted) {
         status_ = DecompressFailed;
         return NoCode;
     }
-    return TakeCode();
+    return TakeCode(cursor);
 }
 
 void LzwDecoder::ExpandCode(std::uint32_t code, int length, std::uint8_t* out) const {
@@ -86,35 +98,26 @@ void LzwDecoder::ExpandCode(std::uint32_t code, int length, std::uint8_t* out) c
     *place = static_cast<std::uint8_t>(code);
 }
 
-bool LzwDecoder::FlushOutput() {
-    const int count = outPos_ - outFlushed_;
-    outFlushed_ = outPos_;
+bool LzwDecoder::FlushOutput(int end) {
+    const int count = end - outFlushed_;
+    outFlushed_ = end;
     if (count > 0 &&
-        std::fwrite(outBuf_ + outPos_ - count, 1, count, output_) != static_cast<size_t>(count)) {
+        std::fwrite(outBuf_ + end - count, 1, count, output_) != static_cast<size_t>(count)) {
         status_ = DecompressFailed;
         return false;
     }
     return true;
 }
 
-bool LzwDecoder::MakeRoom() {
-    if (!FlushOutput())
+inline bool LzwDecoder::MakeRoom(Cursor& cursor) {
+    if (!FlushOutput(cursor.outPos))
         return false;
-    const int drop = outPos_ - OutputHistory;
+    const int drop = cursor.outPos - OutputHistory;
     std::memmove(outBuf_, outBuf_ + drop, OutputHistory);
     outBase_ += drop;
-    outPos_ = OutputHistory;
+    cursor.outPos = OutputHistory;
     outFlushed_ = OutputHistory;
     return true;
-}
-
-inline std::uint32_t LzwDecoder::TakeCode() {
-    const std::uint8_t* bytes = inBuf_ + ((bitPos_ >> 3) - inStart_);
-    const std::uint32_t word = std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
-                               std::uint32_t{bytes[2]} << 8 | bytes[3];
-    const std::uint32_t code = (word << (bitPos_ & 7)) >> (32 - width_);
-    bitPos_ += width_;
-    return code;
 }
 
 bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback progress) {
@@ -128,30 +131,19 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
     static_assert(OutputCapacity >= OutputHistory + LzwStackSize + 1);
     static_assert(OutputHistory >= LzwStackSize);
     status_ = Ok;
-    width_ = 9;
-    bytesFetched_ = 0;
     const std::int64_t length = input.length;
     inputLength_ = length < 0 ? 0 : length > INT32_MAX ? INT32_MAX : static_cast<int>(length);
     input_ = &input;
     output_ = output;
     progress_ = progress;
-    bitPos_ = 0;
     inStart_ = 0;
     inEnd_ = 0;
     inputExhausted_ = false;
     outBase_ = 0;
-    outPos_ = 0;
     outFlushed_ = 0;
 
-    // The hot state lives in locals while the loop runs and goes back to the members
-    // around the calls that use them.
-    std::uint64_t bitPos = 0;
-    std::int32_t fetched = 0;
-    std::uint64_t inLimit = 0;  // stream offset of the end of the input at hand
-    int width = 9;
+    Cursor cursor;
     std::uint32_t maxCode = 511;
-    int outPos = 0;
-
     std::uint32_t nextFree = LzwFirstFreeCode;
     std::uint32_t previous = 0;
     std::uint64_t previousAt = 0;  // where the previous string starts in the decoded stream
@@ -160,43 +152,27 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
 
     for (;;) {
         std::uint32_t code;
-        const std::uint64_t need = (bitPos + 32) >> 3;
-        if (need <= inLimit &&
-            static_cast<std::int64_t>(need & ~std::uint64_t{1023}) <= std::int64_t{fetched}) {
+        const std::uint64_t need = (cursor.bitPos + 32) >> 3;
+        const auto milestone = static_cast<std::int64_t>(need & ~std::uint64_t{1023});
+        if (need <= cursor.inLimit && milestone <= cursor.fetched) {
             // Most codes need no new input and pass no 1024th fetch.
-            fetched = static_cast<std::int32_t>(need);
-            const std::uint8_t* bytes = inBuf_ + ((bitPos >> 3) - inStart_);
-            const std::uint32_t word = std::uint32_t{bytes[0]} << 24 |
-                                       std::uint32_t{bytes[1]} << 16 |
-                                       std::uint32_t{bytes[2]} << 8 | bytes[3];
-            code = (word << (bitPos & 7)) >> (32 - width);
-            bitPos += width;
+            cursor.fetched = static_cast<std::int32_t>(need);
+            code = TakeCode(cursor);
         } else {
-            bitPos_ = bitPos;
-            bytesFetched_ = fetched;
-            width_ = width;
-            code = ReadCode();
-            if (status_ != Ok)
+            code = ReadCode(cursor);
+            if (code == NoCode)
                 break;
-            bitPos = bitPos_;
-            fetched = bytesFetched_;
-            inLimit = inStart_ + inEnd_;
         }
         if (code == LzwEndCode) {
-            outPos_ = outPos;
-            if (!FlushOutput())
+            if (!FlushOutput(cursor.outPos))
                 return false;
             progress_(0, 0);
             return true;
         }
-        if (outPos + LzwStackSize + 1 > OutputCapacity) {
-            outPos_ = outPos;
-            if (!MakeRoom())
-                break;
-            outPos = outPos_;
-        }
-        std::uint8_t* const out = outBuf_ + outPos;
-        const std::uint64_t at = outBase_ + outPos;
+        if (cursor.outPos + LzwStackSize + 1 > OutputCapacity && !MakeRoom(cursor))
+            break;
+        std::uint8_t* const out = outBuf_ + cursor.outPos;
+        const std::uint64_t at = outBase_ + cursor.outPos;
 
         if (awaitingFirst) {
             // Only a literal may follow the start or a clear.
@@ -205,7 +181,7 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
                 break;
             }
             *out = static_cast<std::uint8_t>(code);
-            ++outPos;
+            ++cursor.outPos;
             previous = code;
             previousAt = at;
             previousLength = 1;
@@ -214,7 +190,7 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
         }
         if (code == LzwClearCode) {
             awaitingFirst = true;
-            width = 9;
+            cursor.width = 9;
             maxCode = 511;
             nextFree = LzwFirstFreeCode;
             continue;
@@ -252,7 +228,7 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
             status_ = DecompressFailed;  // names an entry not defined yet
             break;
         }
-        outPos += count;
+        cursor.outPos += count;
 
         if (nextFree <= maxCode) {
             // The new entry's string is the previous string and this string's first byte,
@@ -262,9 +238,9 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
             seen_[nextFree] =
                 previousAt << LengthBits | static_cast<std::uint64_t>(previousLength + 1);
             ++nextFree;
-            if (nextFree == maxCode && width < LzwMaxWidth) {
-                ++width;
-                maxCode = (1u << width) - 1;
+            if (nextFree == maxCode && cursor.width < LzwMaxWidth) {
+                ++cursor.width;
+                maxCode = (1u << cursor.width) - 1;
             }
         }
         previous = code;
@@ -273,8 +249,7 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
     }
 
     // Failure: what was decoded so far still goes to the output.
-    outPos_ = outPos;
-    FlushOutput();
+    FlushOutput(cursor.outPos);
     status_ = DecompressFailed;
     return false;
 }

@@ -60,26 +60,38 @@ class LzwDecoder {
     // Every string copy may write this many bytes past its end.
     static constexpr int CopyOverrun = 16;
 
+    // Where the decoder stands in both streams: the hot state of Decode's loop, which its
+    // fast path and the slow paths share by reference. The byte fetches of a reader that
+    // fills a 32-bit buffer byte by byte while it holds 24 bits or less follow from the bit
+    // position: before the code at bit b, it has fetched (b + 32) / 8 bytes. The functions
+    // that take it are inline, so that it stays in registers while the loop runs.
+    struct Cursor {
+        std::uint64_t bitPos = 0;   // stream position of the next code, in bits
+        std::uint64_t inLimit = 0;  // stream offset of the end of the input at hand
+        std::int32_t fetched = 0;   // fetches of the byte-by-byte reader up to the last code
+        int width = 9;              // bits of the next code
+        int outPos = 0;             // where the next decoded byte goes in outBuf_
+    };
+
     // Reads the next code, fetching new input and reporting progress as needed; NoCode
     // (with the status set) when the input is exhausted. Decode's fast path takes the codes
     // that need neither itself.
-    std::uint32_t ReadCode();
-    // The code at bitPos_, whose bytes are at hand.
-    std::uint32_t TakeCode();
-    // Reads more of the input so that its first `need` bytes are at hand, if there are so
-    // many.
-    void Refill(std::uint64_t need);
+    std::uint32_t ReadCode(Cursor& cursor);
+    // Takes the code at the cursor, whose bytes are at hand.
+    std::uint32_t TakeCode(Cursor& cursor) const;
+    // Drops the input before stream offset `keepFrom` and reads more so that the input up to
+    // stream offset `need` is at hand, if the stream is that long.
+    void Refill(std::uint64_t keepFrom, std::uint64_t need);
     // Writes the `length` bytes of `code`'s string to out[0..length-1] by following the
     // prefix codes, last byte first.
     void ExpandCode(std::uint32_t code, int length, std::uint8_t* out) const;
     // Makes room for the longest string in the output buffer, keeping OutputHistory bytes.
-    bool MakeRoom();
-    bool FlushOutput();
+    bool MakeRoom(Cursor& cursor);
+    // Writes the decoded bytes below outBuf_[end] that have not been written yet.
+    bool FlushOutput(int end);
 
     ExtractStatus status_ = Ok;
     std::int32_t inputLength_ = 0;
-    std::int32_t bytesFetched_ = 0;
-    int width_ = 9;
 
     std::uint32_t* prefix_ = nullptr;
     std::uint8_t* suffix_ = nullptr;
@@ -87,10 +99,7 @@ class LzwDecoder {
     std::FILE* output_ = nullptr;
     ProgressCallback progress_ = NoProgress;
 
-    // The code reader works on bit positions in the stream. The byte fetches of a reader
-    // that fills a 32-bit buffer byte by byte while it holds 24 bits or less follow from
-    // them: before the code at bit b, it has fetched (b + 32) / 8 bytes.
-    std::uint64_t bitPos_ = 0;   // stream position of the next code, in bits
+    // The input at hand: the stream bytes from inStart_ on.
     std::uint64_t inStart_ = 0;  // stream offset of inBuf_[0]
     int inEnd_ = 0;              // bytes held in inBuf_
     bool inputExhausted_ = false;
@@ -100,7 +109,6 @@ class LzwDecoder {
     // have been written to the output stream. After a flush, the last OutputHistory bytes
     // stay in front so that recent strings can be copied from where they were decoded.
     std::uint64_t outBase_ = 0;
-    int outPos_ = 0;
     int outFlushed_ = 0;
     std::uint8_t outBuf_[OutputCapacity + CopyOverrun];
 

@@ -107,6 +107,15 @@ bool ForEachPiece(const Source& source, std::vector<std::uint8_t>& buffer, std::
     }
 }
 
+// Writes bytes to the sink as they are. False with the reason in `error` when it fails.
+bool WriteOut(Sink& sink, const std::uint8_t* bytes, std::size_t count, std::string& error) {
+    if (!sink.Write(bytes, count)) {
+        error = "cannot write the output: " + SystemError();
+        return false;
+    }
+    return true;
+}
+
 // Sums, encrypts and writes the plain payload as it comes in. Whole blocks are encrypted;
 // the last size mod 8 bytes are written in the clear by Finish.
 struct PayloadWriter {
@@ -166,11 +175,7 @@ struct PayloadWriter {
     bool Finish() { return Write(block, blockFill); }
 
     bool Write(const std::uint8_t* bytes, std::size_t count) {
-        if (!sink.Write(bytes, count)) {
-            error = "cannot write the output: " + SystemError();
-            return false;
-        }
-        return true;
+        return WriteOut(sink, bytes, count, error);
     }
 };
 
@@ -207,93 +212,112 @@ bool CheckOptions(const PackOptions& options, std::string& error) {
     return true;
 }
 
-// Writes stub, container and trailer to the sink.
-bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions& options,
-          std::string& error, PackResult* result) {
+// Gives the cipher the key derived from the password (the fixed key when the container is
+// not password-protected). False when no key can be derived.
+bool SetKey(const PackOptions& options, std::string& error) {
     std::uint8_t key[256] = {};
     const int keyLength =
         DecryptionPass::DeriveKey(options.password.c_str(), options.passwordProtected, key);
-    if (keyLength <= 0 || keyLength > 255) {
-        error = "no key can be derived from this password";
-        return false;
-    }
-
-    std::vector<std::uint8_t> buffer;
-    const auto writeStub = [&](const std::uint8_t* bytes, std::size_t count) {
-        if (!sink.Write(bytes, count)) {
-            error = "cannot write the output: " + SystemError();
-            return false;
-        }
-        return true;
-    };
-    if (!ForEachPiece(stub, buffer, error, writeStub)) {
-        return false;
-    }
-    const std::uint64_t headerOffset = sink.written;
-    std::uint8_t headerBytes[ContainerHeaderSize] = {};
-    if (!writeStub(headerBytes, sizeof headerBytes)) {
-        return false;
-    }
-
-    BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
-    PayloadWriter payload(sink, error);
-    if (options.compressed) {
-        LzwEncoder encoder(options.lzw);
-        const auto drain = [&]() {
-            std::vector<std::uint8_t>& codes = encoder.Output();
-            const bool ok = payload.Add(codes.data(), codes.size());
-            codes.clear();
-            return ok;
-        };
-        const auto encode = [&](const std::uint8_t* bytes, std::size_t count) {
-            encoder.Feed(bytes, count);
-            return drain();
-        };
-        if (!payload.Add(LzwIntermediateMagic, sizeof LzwIntermediateMagic) ||
-            !ForEachPiece(input, buffer, error, encode)) {
-            return false;
-        }
-        encoder.Finish();
-        if (!drain()) {
-            return false;
-        }
+    const bool derived = keyLength > 0 && keyLength <= 255;
+    if (derived) {
+        BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     } else {
+        error = "no key can be derived from this password";
+    }
+    Wipe(key, sizeof key);
+    return derived;
+}
+
+// Hands the input to the payload: as it is, or when compressed, the intermediate stream's
+// magic and then the codes of the LZW encoder as they come.
+bool AddInput(PayloadWriter& payload, const Source& input, const PackOptions& options,
+              std::vector<std::uint8_t>& buffer, std::string& error) {
+    if (!options.compressed) {
         const auto add = [&](const std::uint8_t* bytes, std::size_t count) {
             return payload.Add(bytes, count);
         };
-        if (!ForEachPiece(input, buffer, error, add)) {
-            return false;
-        }
+        return ForEachPiece(input, buffer, error, add);
     }
-    if (!payload.Finish()) {
+    LzwEncoder encoder(options.lzw);
+    const auto drain = [&]() {
+        std::vector<std::uint8_t>& codes = encoder.Output();
+        const bool ok = payload.Add(codes.data(), codes.size());
+        codes.clear();
+        return ok;
+    };
+    const auto encode = [&](const std::uint8_t* bytes, std::size_t count) {
+        encoder.Feed(bytes, count);
+        return drain();
+    };
+    if (!payload.Add(LzwIntermediateMagic, sizeof LzwIntermediateMagic) ||
+        !ForEachPiece(input, buffer, error, encode)) {
         return false;
     }
+    encoder.Finish();
+    return drain();
+}
 
-    const std::uint32_t containerLength =
-        static_cast<std::uint32_t>(ContainerHeaderSize + payload.size);
-    std::uint8_t trailer[4];
-    StoreLE32(trailer, containerLength);
+// Writes the trailer after the container: its length L, the description and the
+// description's length N, which `descriptionLength` receives.
+bool WriteTrailer(Sink& sink, std::uint32_t containerLength, const PackOptions& options,
+                  std::uint8_t& descriptionLength, std::string& error) {
+    std::uint8_t length[4];
+    StoreLE32(length, containerLength);
     std::string description = options.description;
     if (!options.rawDescription && !description.empty()) {
         description.push_back('\0');
     }
-    const auto descriptionLength = static_cast<std::uint8_t>(description.size());
-    if (!writeStub(trailer, sizeof trailer) ||
-        !writeStub(reinterpret_cast<const std::uint8_t*>(description.data()), description.size()) ||
-        !writeStub(&descriptionLength, 1)) {
-        return false;
-    }
+    descriptionLength = static_cast<std::uint8_t>(description.size());
+    return WriteOut(sink, length, sizeof length, error) &&
+           WriteOut(sink, reinterpret_cast<const std::uint8_t*>(description.data()),
+                    description.size(), error) &&
+           WriteOut(sink, &descriptionLength, 1, error);
+}
 
+// The container header for the options and the plain payload's byte sum.
+void EncodeHeader(const PackOptions& options, std::uint64_t checksum, std::uint8_t* headerBytes) {
     ContainerHeader header;
     header.passwordProtected = options.passwordProtected ? 1 : 0;
     header.compressed = options.compressed ? 1 : 0;
     header.reserved7 = 2;
     header.reserved8 = 0;
     std::memset(header.reserved9, 0, sizeof header.reserved9);
-    header.checksum = payload.checksum;
+    header.checksum = checksum;
     std::memset(header.riddle, 0, sizeof header.riddle);
     std::memcpy(header.riddle, options.riddle.data(), options.riddle.size());
     header.Encode(headerBytes);
+}
+
+// Writes stub, container and trailer to the sink.
+bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions& options,
+          std::string& error, PackResult* result) {
+    if (!SetKey(options, error)) {
+        return false;
+    }
+    std::vector<std::uint8_t> buffer;
+    const auto writeOut = [&](const std::uint8_t* bytes, std::size_t count) {
+        return WriteOut(sink, bytes, count, error);
+    };
+    if (!ForEachPiece(stub, buffer, error, writeOut)) {
+        return false;
+    }
+    // The header's place; it is filled in once the payload's sum is known.
+    const std::uint64_t headerOffset = sink.written;
+    std::uint8_t headerBytes[ContainerHeaderSize] = {};
+    if (!writeOut(headerBytes, sizeof headerBytes)) {
+        return false;
+    }
+
+    PayloadWriter payload(sink, error);
+    if (!AddInput(payload, input, options, buffer, error) || !payload.Finish()) {
+        return false;
+    }
+    const auto containerLength = static_cast<std::uint32_t>(ContainerHeaderSize + payload.size);
+    std::uint8_t descriptionLength = 0;
+    if (!WriteTrailer(sink, containerLength, options, descriptionLength, error)) {
+        return false;
+    }
+    EncodeHeader(options, payload.checksum, headerBytes);
     if (!sink.Patch(headerOffset, headerBytes, sizeof headerBytes)) {
         error = "cannot write the output: " + SystemError();
         return false;

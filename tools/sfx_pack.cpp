@@ -85,61 +85,77 @@ bool ToCodePage(const char* option, const char* text, const sfx::CodePage& page,
     return true;
 }
 
+// The options and where each one's value goes.
+struct ValueOption {
+    const char* shortName;
+    const char* longName;
+    const char* Arguments::*value;
+};
+struct FlagOption {
+    const char* shortName;
+    const char* longName;
+    bool Arguments::*flag;
+};
+constexpr ValueOption ValueOptions[] = {
+    {nullptr, "--stub", &Arguments::stub},
+    {nullptr, "--input", &Arguments::input},
+    {"-o", "--output", &Arguments::output},
+    {nullptr, "--password", &Arguments::password},
+    {nullptr, "--riddle", &Arguments::riddle},
+    {nullptr, "--description", &Arguments::description},
+    {nullptr, "--codepage", &Arguments::codePage},
+};
+constexpr FlagOption FlagOptions[] = {
+    {nullptr, "--no-password", &Arguments::noPassword},
+    {nullptr, "--compress", &Arguments::compress},
+    {"-v", "--verbose", &Arguments::verbose},
+};
+
+bool Is(const char* option, const char* shortName, const char* longName) {
+    return std::strcmp(option, longName) == 0 ||
+           (shortName != nullptr && std::strcmp(option, shortName) == 0);
+}
+
+// Takes the option at argv[i] and its value, the next argument (i moves on to it). -1 when
+// the reading goes on, else the exit status (after --help, --version or a usage error).
+int TakeOption(int argc, char** argv, int& i, Arguments& arguments) {
+    const char* option = argv[i];
+    if (Is(option, "-h", "--help")) {
+        std::fputs(UsageLine, stdout);
+        std::fputs(HelpText, stdout);
+        return 0;
+    }
+    if (Is(option, "-V", "--version")) {
+        std::puts("sfx-pack " SFX_VERSION);
+        return 0;
+    }
+    for (const FlagOption& flag : FlagOptions) {
+        if (Is(option, flag.shortName, flag.longName)) {
+            arguments.*flag.flag = true;
+            return -1;
+        }
+    }
+    for (const ValueOption& value : ValueOptions) {
+        if (!Is(option, value.shortName, value.longName))
+            continue;
+        if (arguments.*value.value != nullptr)
+            return UsageError(std::string(option) + " given twice");
+        if (i + 1 >= argc)
+            return UsageError(std::string(option) + " needs a value");
+        arguments.*value.value = argv[++i];
+        return -1;
+    }
+    return UsageError(std::string("unknown argument '") + option + "'");
+}
+
 // Fills `arguments`; -1 when the program goes on, else its exit status (after --help,
 // --version or a usage error).
 int ParseArguments(int argc, char** argv, Arguments& arguments) {
     for (int i = 1; i < argc; ++i) {
-        const char* option = argv[i];
-        if (std::strcmp(option, "-h") == 0 || std::strcmp(option, "--help") == 0) {
-            std::fputs(UsageLine, stdout);
-            std::fputs(HelpText, stdout);
-            return 0;
-        }
-        if (std::strcmp(option, "-V") == 0 || std::strcmp(option, "--version") == 0) {
-            std::puts("sfx-pack " SFX_VERSION);
-            return 0;
-        }
-        const char** target = nullptr;
-        bool* flag = nullptr;
-        if (std::strcmp(option, "--stub") == 0) {
-            target = &arguments.stub;
-        } else if (std::strcmp(option, "--input") == 0) {
-            target = &arguments.input;
-        } else if (std::strcmp(option, "-o") == 0 || std::strcmp(option, "--output") == 0) {
-            target = &arguments.output;
-        } else if (std::strcmp(option, "--password") == 0) {
-            target = &arguments.password;
-        } else if (std::strcmp(option, "--riddle") == 0) {
-            target = &arguments.riddle;
-        } else if (std::strcmp(option, "--description") == 0) {
-            target = &arguments.description;
-        } else if (std::strcmp(option, "--codepage") == 0) {
-            target = &arguments.codePage;
-        } else if (std::strcmp(option, "--no-password") == 0) {
-            flag = &arguments.noPassword;
-        } else if (std::strcmp(option, "--compress") == 0) {
-            flag = &arguments.compress;
-        } else if (std::strcmp(option, "-v") == 0 || std::strcmp(option, "--verbose") == 0) {
-            flag = &arguments.verbose;
-        } else {
-            const std::string message = std::string("unknown argument '") + option + "'";
-            return UsageError(message);
-        }
-        if (flag != nullptr) {
-            *flag = true;
-            continue;
-        }
-        if (*target != nullptr) {
-            const std::string message = std::string(option) + " given twice";
-            return UsageError(message);
-        }
-        if (i + 1 >= argc) {
-            const std::string message = std::string(option) + " needs a value";
-            return UsageError(message);
-        }
-        *target = argv[++i];
+        const int status = TakeOption(argc, argv, i, arguments);
+        if (status >= 0)
+            return status;
     }
-
     if (arguments.stub == nullptr || arguments.input == nullptr || arguments.output == nullptr) {
         return UsageError("--stub, --input and -o are required");
     }
@@ -147,6 +163,41 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
         return UsageError("give exactly one of --password and --no-password");
     }
     return -1;
+}
+
+// The container's options from the arguments, the texts in the code page --codepage names.
+// False after telling why when the code page or a text is wrong.
+bool MakePackOptions(const Arguments& arguments, sfx::PackOptions& options) {
+    const sfx::CodePage* page = sfx::FindCodePage(
+        arguments.codePage != nullptr ? arguments.codePage : std::to_string(sfx::DefaultCodePage));
+    if (page == nullptr) {
+        UsageError(std::string("no code page '") + arguments.codePage + "' (874 or 1250 to 1258)");
+        return false;
+    }
+    options.passwordProtected = !arguments.noPassword;
+    if (arguments.password != nullptr) {
+        options.password = arguments.password;
+    }
+    options.compressed = arguments.compress;
+    return (arguments.riddle == nullptr ||
+            ToCodePage("--riddle", arguments.riddle, *page, options.riddle)) &&
+           (arguments.description == nullptr ||
+            ToCodePage("--description", arguments.description, *page, options.description));
+}
+
+// What -v reports: the sizes written and the byte sum.
+void ReportWritten(const char* output, const sfx::PackOptions& options,
+                   const sfx::PackResult& result) {
+    std::printf(
+        "%s: stub %llu bytes, %s payload %llu bytes, checksum %llu, container %lu bytes, "
+        "description %lu bytes, %llu bytes in all\n",
+        output, static_cast<unsigned long long>(result.stubSize),
+        options.compressed ? "compressed" : "stored",
+        static_cast<unsigned long long>(result.payloadSize),
+        static_cast<unsigned long long>(result.checksum),
+        static_cast<unsigned long>(result.containerLength),
+        static_cast<unsigned long>(result.descriptionLength),
+        static_cast<unsigned long long>(result.fileSize));
 }
 
 }  // namespace
@@ -158,27 +209,9 @@ int main(int argc, char** argv) {
     const int parsed = ParseArguments(argc, argv, arguments);
     if (parsed >= 0)
         return parsed;
-    const sfx::CodePage* page = sfx::FindCodePage(
-        arguments.codePage != nullptr ? arguments.codePage : std::to_string(sfx::DefaultCodePage));
-    if (page == nullptr)
-        return UsageError(std::string("no code page '") + arguments.codePage +
-                          "' (874 or 1250 to 1258)");
-
     sfx::PackOptions options;
-    options.passwordProtected = !arguments.noPassword;
-    if (arguments.password != nullptr) {
-        options.password = arguments.password;
-    }
-    options.compressed = arguments.compress;
-    if (arguments.riddle != nullptr &&
-        !ToCodePage("--riddle", arguments.riddle, *page, options.riddle)) {
+    if (!MakePackOptions(arguments, options))
         return ExitUsage;
-    }
-    if (arguments.description != nullptr &&
-        !ToCodePage("--description", arguments.description, *page, options.description)) {
-        return ExitUsage;
-    }
-
     std::string error;
     sfx::PackResult result;
     if (!sfx::PackSelfExtractor(arguments.stub, arguments.input, arguments.output, options, error,
@@ -186,17 +219,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "sfx-pack: %s\n", error.c_str());
         return ExitFailure;
     }
-    if (arguments.verbose) {
-        std::printf(
-            "%s: stub %llu bytes, %s payload %llu bytes, checksum %llu, container %lu bytes, "
-            "description %lu bytes, %llu bytes in all\n",
-            arguments.output, static_cast<unsigned long long>(result.stubSize),
-            options.compressed ? "compressed" : "stored",
-            static_cast<unsigned long long>(result.payloadSize),
-            static_cast<unsigned long long>(result.checksum),
-            static_cast<unsigned long>(result.containerLength),
-            static_cast<unsigned long>(result.descriptionLength),
-            static_cast<unsigned long long>(result.fileSize));
-    }
+    if (arguments.verbose)
+        ReportWritten(arguments.output, options, result);
     return 0;
 }

@@ -1,0 +1,181 @@
+#include "cli/extract_command.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/destination.h"
+#include "cli/help.h"
+#include "cli/messages.h"
+#include "cli/password_source.h"
+#include "cli/progress.h"
+#include "cli/source_file.h"
+#include "cli/text.h"
+#include "engine/container.h"
+#include "engine/job.h"
+#include "engine/status.h"
+#include "platform/file_checks.h"
+#include "platform/platform.h"
+#include "platform/worker.h"
+
+namespace sfx::cli {
+
+namespace {
+
+constexpr int ExitDestinationExists = 73;
+
+// One FILE on its way through extract or test.
+struct Extraction {
+    const Arguments& arguments;
+    const std::string& file;
+    ContainerHeader header;
+    ContainerPlacement placement;
+    std::string destination;  // "" for standard output and for test
+};
+
+int DestinationExists(const std::string& destination) {
+    Tell(Quoted(destination) + " exists; use --force to replace it");
+    return ExitDestinationExists;
+}
+
+// Where FILE goes, or "" for standard output and for test. Returns 0, or the exit status
+// after telling why there is no destination.
+int ChooseDestination(const Arguments& arguments, const std::string& file,
+                      std::string& destination) {
+    destination.clear();
+    if (arguments.command != Command::Extract || WritesToOutput(arguments))
+        return 0;
+    if (arguments.output == nullptr) {
+        destination = DefaultDestination(file);
+        // Beside /dev/stdin and its kind there is no folder of the user's to write into.
+        if (platform::IsDeviceFolder(FolderOf(destination).c_str()))
+            return UsageError(Quoted(file) + " is not in a folder of files: give -o DEST", false);
+    } else if (NamesFolder(arguments.output) || platform::IsDirectory(arguments.output)) {
+        destination = DestinationInFolder(arguments.output, file);
+    } else {
+        destination = arguments.output;
+    }
+    if (!arguments.force && platform::PathExists(destination.c_str()))
+        return DestinationExists(destination);
+    return 0;
+}
+
+// "-o DIR/" names a folder, made when missing. Returns 0, or the exit status after telling
+// why it can't be made.
+int MakeOutputFolder(const Extraction& one) {
+    const char* folder = one.arguments.output;
+    int error = 0;
+    if (one.destination.empty() || folder == nullptr || !NamesFolder(folder) ||
+        platform::CreateFolders(folder, error))
+        return 0;
+    Tell("cannot create the folder " + Quoted(folder) + ": " + std::strerror(error));
+    return WriteFailed;
+}
+
+// Runs the job on FILE: a test, or an extraction to standard output or to the destination.
+// `error` receives the errno the job left.
+bool RunJob(const Extraction& one, const char* password, ExtractionJob& job, int& error) {
+    const Arguments& arguments = one.arguments;
+    // Without --force nothing at the destination is replaced, not even what appears while
+    // the file is being extracted.
+    job.replaceExisting = arguments.force;
+    // A compressed payload is decoded as it is decrypted: one bar.
+    AttachProgress(job, arguments.quiet, one.header.compressed != 0);
+    platform::RemoveTemporariesOnInterrupt(true);
+    errno = 0;
+    bool done = false;
+    if (arguments.command == Command::Test)
+        done = job.Test(one.file.c_str(), password);
+    else if (one.destination.empty())
+        done = job.ExtractToStream(one.file.c_str(), stdout, password);
+    else
+        done = job.Extract(one.file.c_str(), one.destination.c_str(), password);
+    error = errno;
+    platform::RemoveTemporariesOnInterrupt(false);
+    ClearProgress();
+    return done;
+}
+
+// The message for a job that failed with `status`; `error` is the errno the job left.
+std::string FailureText(const Extraction& one, std::int32_t status, int error) {
+    const std::string& file = one.file;
+    const std::string& destination = one.destination;
+    const bool scratchOnly = destination.empty();
+    const bool toOutput = scratchOnly && one.arguments.command == Command::Extract;
+    switch (status) {
+        case WriteFailed:
+            if (scratchOnly)
+                return ScratchProblem(toOutput, error);
+            return WriteProblem(destination, error, one.placement.payloadSize);
+        case ReadFailed:
+            return ReadProblem(file, error);
+        case OutOfMemory:
+            return "not enough memory";
+        case WrongPassword:
+            return Quoted(file) + ": wrong password";
+        case DecompressFailed:
+            if (TellsWhyAWriteFailed(error))
+                return scratchOnly
+                           ? ScratchProblem(toOutput, error)
+                           : "cannot write " + Quoted(destination) + ": " + std::strerror(error);
+            return Quoted(file) + ": the compressed data is damaged";
+        default:
+            return Quoted(file) + ": the data is damaged";
+    }
+}
+
+// The exit status of a job that has run, after telling how it failed, or that the test
+// passed.
+int Outcome(const Extraction& one, const ExtractionJob& job, bool done, int error) {
+    if (done) {
+        if (one.arguments.command == Command::Test && !one.arguments.quiet)
+            std::printf("%s: OK\n", Printable(one.file).c_str());
+        return 0;
+    }
+    if (job.destinationTaken)
+        return DestinationExists(one.destination);
+    Tell(FailureText(one, job.status, error));
+    if (job.keptPath[0] != '\0')
+        Tell("the decrypted, still compressed data is kept in " + Quoted(job.keptPath));
+    return job.status;
+}
+
+}  // namespace
+
+int ExtractOne(const Arguments& arguments, const std::string& file, const Secret& given) {
+    Extraction one{arguments, file, {}, {}, {}};
+    if (int failure = OpenSource(file, one.header, one.placement))
+        return failure;
+    if (int failure = ChooseDestination(arguments, file, one.destination))
+        return failure;
+    Secret asked;
+    const char* password = nullptr;
+    if (int failure = PasswordFor(file, one.header, given, asked, password))
+        return failure;
+    if (int failure = MakeOutputFolder(one))
+        return failure;
+
+    ExtractionJob job;
+    int error = 0;
+    const bool done = RunJob(one, password, job, error);
+    asked.Clear();
+    return Outcome(one, job, done, error);
+}
+
+void LimitThreadsFromEnvironment() {
+    const char* text = std::getenv("UNSFX_THREADS");
+    if (text == nullptr)
+        return;
+    int count = 0;
+    for (std::size_t i = 0; text[i] != '\0'; ++i) {
+        if (i >= 2 || !std::isdigit(static_cast<unsigned char>(text[i])))
+            return;
+        count = count * 10 + (text[i] - '0');
+    }
+    if (count >= 1 && count <= 64)
+        platform::LimitThreads(count);
+}
+
+}  // namespace sfx::cli

@@ -1,0 +1,19 @@
+// The extract and test commands: one FILE at a time.
+#pragma once
+
+#include <string>
+
+#include "cli/arguments.h"
+#include "cli/password.h"
+
+namespace sfx::cli {
+
+// Extracts or tests one FILE with the password given for every FILE, if any; returns its
+// exit status after telling how it failed, or that the test passed.
+int ExtractOne(const Arguments& arguments, const std::string& file, const Secret& given);
+
+// UNSFX_THREADS (1 to 64) holds the threads that decrypt to that many; anything else is
+// ignored and every processor is used.
+void LimitThreadsFromEnvironment();
+
+}  // namespace sfx::cli

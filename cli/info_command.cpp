@@ -1,0 +1,44 @@
+#include "cli/info_command.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "cli/source_file.h"
+#include "cli/text.h"
+#include "engine/container.h"
+
+namespace sfx::cli {
+
+int ShowInfo(const Arguments& arguments, const std::string& file) {
+    ContainerHeader header;
+    ContainerPlacement placement;
+    if (int failure = OpenSource(file, header, placement))
+        return failure;
+    char description[DescriptionBufferSize] = {};
+    ReadDescription(file.c_str(), description);
+    const std::size_t descriptionLength = strnlen(description, sizeof description - 1);
+    const std::size_t riddleLength = strnlen(header.riddle, RiddleSize - 1);
+    const bool protectedByPassword = header.passwordProtected != 0;
+    const bool compressed = header.compressed != 0;
+
+    if (arguments.json) {
+        std::printf(
+            "{\"file\": %s, \"description\": %s, \"riddle\": %s, \"passwordProtected\": %s, "
+            "\"compressed\": %s, \"payloadSize\": %ld, \"containerOffset\": %lld}\n",
+            JsonString(file).c_str(), JsonString(description, descriptionLength).c_str(),
+            JsonString(header.riddle, riddleLength).c_str(), protectedByPassword ? "true" : "false",
+            compressed ? "true" : "false", static_cast<long>(placement.payloadSize),
+            static_cast<long long>(placement.containerOffset));
+        return 0;
+    }
+    std::printf("%s\n", Printable(file).c_str());
+    std::printf("  description:       %s\n", Printable(description, descriptionLength).c_str());
+    std::printf("  riddle:            %s\n", Printable(header.riddle, riddleLength).c_str());
+    std::printf("  password needed:   %s\n", protectedByPassword ? "yes" : "no");
+    std::printf("  compressed:        %s\n", compressed ? "yes" : "no");
+    std::printf("  payload size:      %ld bytes\n", static_cast<long>(placement.payloadSize));
+    std::printf("  container offset:  %lld\n", static_cast<long long>(placement.containerOffset));
+    return 0;
+}
+
+}  // namespace sfx::cli

@@ -1,0 +1,104 @@
+#include "cli/password_source.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/help.h"
+#include "cli/messages.h"
+#include "cli/text.h"
+#include "platform/terminal.h"
+
+namespace sfx::cli {
+
+namespace {
+
+// Any non-empty text opens a container that is not protected by a password.
+constexpr char AnyPassword[] = "-";
+
+// Why the first line of the password file `file` (quoted) was not taken, or "" when it was.
+std::string PasswordFileProblem(Secret::FileRead read, const std::string& file, int error) {
+    switch (read) {
+        case Secret::FileRead::Read:
+            break;
+        case Secret::FileRead::TooLong:
+            return "the first line of " + file + " is longer than 255 characters";
+        case Secret::FileRead::HasNul:
+            return "the first line of " + file + " holds a NUL byte";
+        case Secret::FileRead::NotAnsi:
+            return "the password typed for " + file +
+                   " holds a character outside the ANSI code page";
+        case Secret::FileRead::Empty:
+            return "the password in " + file + " is empty";
+        case Secret::FileRead::Unreadable:
+            return "cannot read the password file " + file + ": " + std::strerror(error);
+    }
+    return "";
+}
+
+// What the prompt for FILE's password shows: the riddle, if any, above the question.
+std::string PromptText(const std::string& file, const ContainerHeader& header) {
+    std::string prompt;
+    const std::size_t riddleLength = strnlen(header.riddle, RiddleSize - 1);
+    if (riddleLength > 0)
+        prompt += "Riddle: " + Printable(header.riddle, riddleLength) + "\n";
+    prompt += "Password for " + Printable(file) + ": ";
+    return prompt;
+}
+
+// Why what was typed at the prompt is no password.
+const char* TypedProblem(platform::SecretRead read) {
+    switch (read) {
+        case platform::SecretRead::TooLong:
+            return "the password is longer than 255 characters";
+        case platform::SecretRead::NulByte:
+            return "the password holds a NUL byte";
+        case platform::SecretRead::NotAnsi:
+            return "the password holds a character outside the ANSI code page";
+        default:
+            return "no password was typed";  // an empty line, or the terminal failed
+    }
+}
+
+}  // namespace
+
+int GivenPassword(const Arguments& arguments, Secret& given) {
+    if (given.present() || arguments.command == Command::Info)
+        return 0;
+    if (arguments.passwordFile != nullptr) {
+        int error = 0;
+        const Secret::FileRead read = given.ReadFirstLine(arguments.passwordFile, error);
+        if (read == Secret::FileRead::Read)
+            return 0;
+        return UsageError(PasswordFileProblem(read, Quoted(arguments.passwordFile), error), false);
+    }
+    // Set but empty counts as not set.
+    const char* fromEnvironment = std::getenv(PasswordVariable);
+    if (fromEnvironment != nullptr && fromEnvironment[0] != '\0' && !given.Take(fromEnvironment))
+        return UsageError(std::string(PasswordVariable) + " is longer than 255 characters", false);
+    return 0;
+}
+
+int PasswordFor(const std::string& file, const ContainerHeader& header, const Secret& given,
+                Secret& asked, const char*& password) {
+    if (header.passwordProtected == 0) {
+        password = AnyPassword;
+        return 0;
+    }
+    if (given.present()) {
+        password = given.text();
+        return 0;
+    }
+    const platform::SecretRead read = asked.Prompt(PromptText(file, header).c_str());
+    if (read == platform::SecretRead::NoTerminal)
+        return UsageError(Quoted(file) +
+                          ": needs a password: give -p, --password-file or UNSFX_PASSWORD "
+                          "(standard input is no terminal to ask on)");
+    if (read == platform::SecretRead::Read && asked.text()[0] != '\0') {
+        password = asked.text();
+        return 0;
+    }
+    Tell(Quoted(file) + ": " + TypedProblem(read));
+    return ExitUsage;
+}
+
+}  // namespace sfx::cli
