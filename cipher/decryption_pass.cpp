@@ -6,10 +6,9 @@
 #include "cipher/blowfish.h"
 #include "cipher/byte_sum.h"
 #include "engine/container.h"
-#include "engine/write_behind.h"
 #include "platform/bytes.h"
 #include "platform/own_file.h"
-#include "platform/platform.h"
+#include "platform/write_behind.h"
 
 namespace sfx {
 
@@ -50,7 +49,7 @@ void ReadAhead(void* payload) {
 // decrypted. A piece's progress points are announced once it is written, so after a failed
 // write they stop at the block that failed.
 bool WriteAll(DecryptedPayload& payload, PassOutput& output) {
-    WriteBehind writer;
+    platform::WriteBehind writer;
     writer.Begin(output.stream, payload.total > DecryptedPayload::ChunkSize);
     int current = 0;
     std::int64_t queuedAt = 0;

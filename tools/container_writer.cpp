@@ -11,7 +11,8 @@
 #include "cipher/decryption_pass.h"
 #include "engine/container.h"
 #include "platform/bytes.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/own_file.h"
 
 namespace sfx {
 
