@@ -8,7 +8,7 @@
 #include <new>
 
 #include "cipher/blowfish.h"
-#include "cipher/decryption_pass.h"
+#include "cipher/key.h"
 #include "engine/container.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
@@ -212,9 +212,13 @@ bool CheckOptions(const PackOptions& options, std::string& error) {
 bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions& options,
           std::string& error, PackResult* result) {
     std::uint8_t key[256] = {};
-    const int keyLength =
-        DecryptionPass::DeriveKey(options.password.c_str(), options.passwordProtected, key);
-    if (keyLength <= 0 || keyLength > 255) {
+    const int keyLength = DeriveKey(options.password.c_str(), options.passwordProtected, key);
+    const bool keyed = keyLength > 0 && keyLength <= 255;
+    if (keyed) {
+        BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
+    }
+    Wipe(key, sizeof key);
+    if (!keyed) {
         error = "no key can be derived from this password";
         return false;
     }
@@ -236,7 +240,6 @@ bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions
         return false;
     }
 
-    BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     PayloadWriter payload(sink, error);
     if (options.compressed) {
         LzwEncoder encoder(options.lzw);
