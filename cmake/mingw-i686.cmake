@@ -2,8 +2,9 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 
-# The posix thread model (GoogleTest needs std::mutex); everything is linked statically,
-# and the extractor itself uses no threads.
+# The posix thread model (GoogleTest needs std::mutex); everything is linked statically.
+# The extractor's own threads (the decrypting helpers, the reader and the writer) are
+# Windows threads, made by the platform layer with CreateThread.
 set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
