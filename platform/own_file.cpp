@@ -1,6 +1,5 @@
 #include "platform/own_file.h"
 
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
