@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "cipher/blowfish.h"
-#include "cipher/decryption_pass.h"
+#include "cipher/key.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ struct Setup {
     std::vector<std::uint8_t> buffer;
 
     Setup() : buffer(BufferSize) {
-        keyLength = sfx::DecryptionPass::DeriveKey("benchmark", true, key);
+        keyLength = sfx::DeriveKey("benchmark", true, key);
         std::mt19937 random(1);
         for (auto& byte : buffer) byte = static_cast<std::uint8_t>(random());
     }

@@ -108,6 +108,14 @@ void BlowfishCipher::SetKey(const std::uint8_t* key, std::int16_t length) {
     }
 }
 
+void BlowfishCipher::Clear() {
+    Wipe(P, sizeof P);
+    Wipe(S0, sizeof S0);
+    Wipe(S1, sizeof S1);
+    Wipe(S2, sizeof S2);
+    Wipe(S3, sizeof S3);
+}
+
 void BlowfishCipher::EncryptBlock(std::uint32_t& left, std::uint32_t& right) {
     std::uint32_t l[1] = {left};
     std::uint32_t r[1] = {right};

@@ -10,6 +10,8 @@ struct BlowfishCipher {
     // Replaces the whole state by the one of this key (1 to 32767 bytes, used cyclically
     // over 72 bytes).
     static void SetKey(const std::uint8_t* key, std::int16_t length);
+    // Wipes the whole state, so that nothing of the key stays in memory.
+    static void Clear();
     static void EncryptBlock(std::uint32_t& left, std::uint32_t& right);
     static void DecryptBlock(std::uint32_t& left, std::uint32_t& right);
 

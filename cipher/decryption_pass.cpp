@@ -5,19 +5,17 @@
 
 #include "cipher/blowfish.h"
 #include "cipher/byte_sum.h"
+#include "cipher/key.h"
 #include "engine/container.h"
-#include "engine/write_behind.h"
 #include "platform/bytes.h"
 #include "platform/own_file.h"
-#include "platform/platform.h"
+#include "platform/write_behind.h"
 
 namespace sfx {
 
 namespace {
 
 static_assert(DecryptedPayload::ProgressStep % 8 == 0 && DecryptedPayload::ChunkSize % 8 == 0);
-
-constexpr char FixedKey[] = "quib";
 
 // One piece is being written (or decoded) while the next is read and decrypted.
 std::uint8_t chunks[2][DecryptedPayload::ChunkSize];
@@ -50,7 +48,7 @@ void ReadAhead(void* payload) {
 // decrypted. A piece's progress points are announced once it is written, so after a failed
 // write they stop at the block that failed.
 bool WriteAll(DecryptedPayload& payload, PassOutput& output) {
-    WriteBehind writer;
+    platform::WriteBehind writer;
     writer.Begin(output.stream, payload.total > DecryptedPayload::ChunkSize);
     int current = 0;
     std::int64_t queuedAt = 0;
@@ -90,22 +88,6 @@ bool RunPass(ExtractionJob& job, const char* sourcePath, PassOutput& output, con
 
 }  // namespace
 
-int DecryptionPass::DeriveKey(const char* password, bool passwordProtected, std::uint8_t* keyOut) {
-    std::memset(keyOut, 0, 256);
-    std::size_t length = 0;
-    while (length < 255 && password[length] != '\0') ++length;
-    std::memcpy(keyOut, password, length);
-    if (passwordProtected) {
-        for (std::size_t i = length; i < 56; ++i) keyOut[i] = static_cast<std::uint8_t>(i);
-    } else {
-        std::memcpy(keyOut, FixedKey, sizeof FixedKey);
-    }
-    int keyLength = 0;
-    while (keyLength < 256 && keyOut[keyLength] != 0) ++keyLength;
-    // An empty protected password fills in 0, 1, 2, ...: the key starts with a zero byte.
-    return keyLength;
-}
-
 bool DecryptionPass::Run(ExtractionJob& job, const char* sourcePath, const char* outputPath,
                          const char* password) {
     PassOutput output;
@@ -141,14 +123,15 @@ bool DecryptedPayload::Open(ExtractionJob& owner, const char* sourcePath, const 
     blocksEnd = total & ~std::int64_t{7};
     checksum = header.checksum;
 
-    std::uint8_t key[256];
-    const int keyLength = DecryptionPass::DeriveKey(password, header.passwordProtected != 0, key);
+    std::uint8_t key[KeyBufferSize];
+    const int keyLength = DeriveKey(password, header.passwordProtected != 0, key);
+    if (keyLength > 0)
+        BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
+    Wipe(key, sizeof key);
     if (keyLength == 0) {
         job->decryptStatus = WrongPassword;
         return false;
     }
-    BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
-    Wipe(key, sizeof key);
     if (total > ChunkSize) {
         const int threads = std::min(platform::HardwareThreads(), static_cast<int>(MaxThreads));
         while (helperCount < threads - 1) {
@@ -291,6 +274,7 @@ void DecryptedPayload::Close() {
     if (source != nullptr)
         std::fclose(source);
     source = nullptr;
+    BlowfishCipher::Clear();  // no thread decrypts any more
 }
 
 }  // namespace sfx

@@ -70,6 +70,8 @@ struct DecryptedPayload {
     bool Finish(PassOutput& output);
     // Fails with `code`: both streams are let go, no further progress call is made.
     bool Fail(ExtractStatus code, PassOutput& output);
+    // Lets the helpers and the source go and wipes the cipher's key schedule; called on
+    // every return of a pass.
     void Close();
 };
 
@@ -85,10 +87,6 @@ struct DecryptionPass {
     // reach the stream before the sum is checked.
     static bool RunInto(ExtractionJob& job, const char* sourcePath, std::FILE* output,
                         const char* password);
-
-    // Builds the key for a password: returns its length (4, or 56..255), or 0 when the
-    // password is empty and the container is protected. keyOut holds 256 bytes.
-    static int DeriveKey(const char* password, bool passwordProtected, std::uint8_t* keyOut);
 };
 
 }  // namespace sfx

@@ -11,12 +11,7 @@ constexpr char OwnExtension[] = ".out";
 // Length of the folder part, its last separator included. On Windows "\" and a drive's
 // colon count too, and the trail byte of a double-byte character never does.
 std::size_t FolderLength(const std::string& path) {
-#ifdef _WIN32
-    return platform::FolderLength(path.c_str());
-#else
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? 0 : slash + 1;
-#endif
+    return platform::NativeFolderLength(path.c_str());
 }
 
 // Where the name's last "." stands, or npos.

@@ -6,8 +6,9 @@
 
 #include "platform/bytes.h"
 #include "platform/file_checks.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "platform/terminal.h"
+#include "platform/text.h"
 
 namespace sfx::cli {
 
@@ -18,10 +19,8 @@ void Secret::Clear() {
 
 bool Secret::Take(const char* text) {
     Clear();
-    const std::size_t length = strnlen(text, PasswordCapacity);
-    if (length >= PasswordCapacity)
+    if (!platform::CopyWhole(text_, text, sizeof text_))
         return false;
-    std::memcpy(text_, text, length + 1);
     present_ = true;
     return true;
 }
@@ -30,27 +29,6 @@ namespace {
 
 // The longest password and a line end ("\r\n"): a first line that fits has ended in there.
 constexpr std::size_t LineCapacity = PasswordCapacity + 1;
-
-// Reads into `line` until a line end, the end of the input or a full buffer; returns the
-// count of bytes before the line end (the whole count when there is none), or -1.
-long ReadLine(std::FILE* file, char (&line)[LineCapacity], bool& ended, int& error) {
-    std::size_t have = 0;
-    ended = false;
-    while (have < LineCapacity) {
-        const long got = platform::ReadSome(file, line + have, LineCapacity - have, error);
-        if (got < 0)
-            return -1;
-        if (got == 0)
-            break;
-        const void* end = std::memchr(line + have, '\n', static_cast<std::size_t>(got));
-        if (end != nullptr) {
-            ended = true;
-            return static_cast<const char*>(end) - line;
-        }
-        have += static_cast<std::size_t>(got);
-    }
-    return static_cast<long>(have);
-}
 
 Secret::FileRead FromTerminal(platform::SecretRead read) {
     switch (read) {
@@ -88,7 +66,7 @@ Secret::FileRead Secret::ReadFirstLine(const char* path, int& error) {
     // Read past the stream's buffer, so that no copy of the password stays behind in it.
     char line[LineCapacity];
     bool ended = false;
-    long length = ReadLine(file, line, ended, error);
+    long length = platform::ReadLine(file, line, sizeof line, ended, error);
     if (!fromInput)
         std::fclose(file);
 

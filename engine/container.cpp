@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace sfx {
 

@@ -5,8 +5,9 @@
 #include "cipher/decryption_pass.h"
 #include "engine/container.h"
 #include "lzw/decompression_pass.h"
+#include "platform/files.h"
 #include "platform/path_text.h"
-#include "platform/platform.h"
+#include "platform/temporaries.h"
 
 namespace sfx {
 

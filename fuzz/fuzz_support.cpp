@@ -11,7 +11,7 @@
 #include <utility>
 
 #include "cipher/blowfish.h"
-#include "cipher/decryption_pass.h"
+#include "cipher/key.h"
 #include "engine/container.h"
 #include "tests/lzw_reference.h"
 
@@ -113,7 +113,7 @@ Bytes WrapPayload(const std::uint8_t* payload, std::size_t size, bool compressed
     file.insert(file.end(), headerBytes, headerBytes + ContainerHeaderSize);
 
     std::uint8_t key[256];
-    const int keyLength = DecryptionPass::DeriveKey(FuzzPassword, passwordProtected, key);
+    const int keyLength = DeriveKey(FuzzPassword, passwordProtected, key);
     BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     const std::size_t whole = size / 8 * 8;
     for (std::size_t i = 0; i < whole; i += 8) {

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
+#include "platform/allocation.h"
+#include "platform/files.h"
 #include "platform/own_file.h"
-#include "platform/platform.h"
 
 namespace sfx {
 

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace sfx {
 

@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/path_text.h"
+#include "platform/text.h"
+
 #ifdef _WIN32
 #include <direct.h>
 #include <io.h>
@@ -32,9 +35,6 @@ int Access(const char* path, int mode) {
 int MakeFolder(const char* path) {
     return _mkdir(path);
 }
-bool IsSeparator(char c) {
-    return c == '/' || c == '\\';
-}
 #else
 using Status = struct stat;
 int StatusOf(const char* path, Status& info) {
@@ -48,10 +48,26 @@ int Access(const char* path, int mode) {
 int MakeFolder(const char* path) {
     return mkdir(path, 0777);
 }
-bool IsSeparator(char c) {
-    return c == '/';
-}
 #endif
+
+// One read of at most `capacity` bytes from the stream's file, bypassing its buffer: the
+// count read, 0 at the end, -1 on an error (error says which). A read cut short by a
+// signal is tried again.
+long ReadSome(std::FILE* stream, char* bytes, std::size_t capacity, int& error) {
+    for (;;) {
+#ifdef _WIN32
+        const long got = _read(_fileno(stream), bytes, static_cast<unsigned>(capacity));
+#else
+        const long got = static_cast<long>(read(fileno(stream), bytes, capacity));
+#endif
+        if (got >= 0)
+            return got;
+        if (errno != EINTR) {
+            error = errno;
+            return -1;
+        }
+    }
+}
 
 }  // namespace
 
@@ -155,9 +171,9 @@ bool CreateFolders(const char* folder, int& error) {
     const std::string path = folder;
     int firstFailure = 0;
     for (std::size_t end = 1; end <= path.size(); ++end) {
-        if (end < path.size() && !IsSeparator(path[end]))
+        if (end < path.size() && !IsNativeSeparator(path[end]))
             continue;
-        if (IsSeparator(path[end - 1]))
+        if (IsNativeSeparator(path[end - 1]))
             continue;  // "a//b": nothing between the separators
         const std::string prefix = path.substr(0, end);
         int ignored = 0;
@@ -168,7 +184,7 @@ bool CreateFolders(const char* folder, int& error) {
     }
     // The Windows runtime's stat refuses a folder named with a final separator.
     std::string whole = path;
-    while (whole.size() > 1 && IsSeparator(whole.back()) && whole[whole.size() - 2] != ':')
+    while (whole.size() > 1 && IsNativeSeparator(whole.back()) && whole[whole.size() - 2] != ':')
         whole.pop_back();
     const Target kind = TargetOf(whole.c_str(), error);
     if (kind == Target::Folder)
@@ -180,20 +196,11 @@ bool CreateFolders(const char* folder, int& error) {
     return false;
 }
 
-long ReadSome(std::FILE* stream, char* bytes, std::size_t capacity, int& error) {
-    for (;;) {
-#ifdef _WIN32
-        const long got = _read(_fileno(stream), bytes, static_cast<unsigned>(capacity));
-#else
-        const long got = static_cast<long>(read(fileno(stream), bytes, capacity));
-#endif
-        if (got >= 0)
-            return got;
-        if (errno != EINTR) {
-            error = errno;
-            return -1;
-        }
-    }
+long ReadLine(std::FILE* stream, char* line, std::size_t capacity, bool& ended, int& error) {
+    const auto readSome = [&](char* into, std::size_t most) {
+        return ReadSome(stream, into, most, error);
+    };
+    return platform::ReadLine(readSome, line, capacity, ended);
 }
 
 }  // namespace sfx::platform

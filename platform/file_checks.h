@@ -1,5 +1,5 @@
 // What the command line asks of the file system beside the engine: what a path names,
-// whether a folder takes new files, creating a folder, and reading a stream unbuffered.
+// whether a folder takes new files, creating a folder, and reading a line unbuffered.
 // Each check that fails leaves the reason as an errno value in `error`.
 #pragma once
 
@@ -38,9 +38,10 @@ long long FreeBytes(const char* folder);
 // Creates `folder` and every missing folder above it. True when it exists afterwards.
 bool CreateFolders(const char* folder, int& error);
 
-// One read of at most `capacity` bytes from the stream's file, bypassing its buffer: the
-// count read, 0 at the end, -1 on an error (error says which). A read cut short by a
-// signal is tried again.
-long ReadSome(std::FILE* stream, char* bytes, std::size_t capacity, int& error);
+// Reads the stream's file into `line` (capacity bytes) until a line end, its end or a full
+// buffer, bypassing the stream's buffer, so that no copy stays behind in it: the count of
+// bytes before the "\n" (`ended` true), else the whole count, or -1 after an error (error
+// says which). A read cut short by a signal is tried again.
+long ReadLine(std::FILE* stream, char* line, std::size_t capacity, bool& ended, int& error);
 
 }  // namespace sfx::platform

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -10,34 +12,21 @@
 
 namespace sfx::platform {
 
-namespace {
-
-void CopyBounded(char* out, const char* from, std::size_t length, std::size_t capacity) {
-    if (out == nullptr)
-        return;
-    if (length >= capacity)
-        length = capacity - 1;
-    std::memcpy(out, from, length);
-    out[length] = '\0';
-}
-
-}  // namespace
-
 void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext) {
     constexpr std::size_t capacity = 255 * BytesPerPathCharacter + 1;
     // A drive's "X:" is two single-byte characters, never a lead and a trail byte.
     std::size_t start = 0;
     if (path[0] != '\0' && !IsLeadByte(static_cast<unsigned char>(path[0])) && path[1] == ':')
         start = 2;
-    CopyBounded(drive, path, start, capacity);
+    CopyCut(drive, path, start, capacity);
 
     const std::size_t nameStart = FolderLength(path);  // the drive's colon included
-    CopyBounded(dir, path + start, nameStart - start, capacity);
+    CopyCut(dir, path + start, nameStart - start, capacity);
 
     const std::size_t end = nameStart + std::strlen(path + nameStart);
     const std::size_t dot = ExtensionStart(path);
-    CopyBounded(fname, path + nameStart, dot - nameStart, capacity);
-    CopyBounded(ext, path + dot, end - dot, capacity);
+    CopyCut(fname, path + nameStart, dot - nameStart, capacity);
+    CopyCut(ext, path + dot, end - dot, capacity);
 }
 
 #ifdef _WIN32
@@ -92,7 +81,7 @@ std::intptr_t _findfirst(const char* path, FindData* entry) {
         if (found == nullptr)
             return -1;
     }
-    CopyBounded(entry->name, found, std::strlen(found), sizeof entry->name);
+    CopyCut(entry->name, found, std::strlen(found), sizeof entry->name);
     return 1;
 }
 

@@ -6,20 +6,9 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "platform/path_text.h"
+
 namespace sfx::platform {
-
-#ifdef _WIN32
-// MAX_PATH characters, each up to 3 bytes in the UTF-8 the extractor holds its paths in
-constexpr std::size_t PathCapacity = 3 * 260;
-#else
-constexpr std::size_t PathCapacity = 4096;  // PATH_MAX
-#endif
-
-// What stands at a path, not following a final link.
-enum class PathKind { Missing, Regular, Link, Directory, Other };
-PathKind KindOf(const char* path);
-// True when an existing file could be opened for writing by this process ("wb" would work).
-bool MayWrite(const char* path);
 
 // A file created by this run. While `present`, it is on disk, tracked for deletion on an
 // interrupt, and removed by the destructor unless it has been placed or kept.
@@ -47,6 +36,12 @@ struct OwnFile {
 // Creates a new file at `path` as OwnFile creates its files (exclusively, owner-only, never
 // through a link), open for writing and reading back; nullptr when anything stands there.
 std::FILE* CreateNewFile(const char* path);
+
+// Creates a new empty file, beside `siblingPath` (in the same folder), whose name clashes
+// with nothing that exists, as OwnFile creates its files but with the usual permissions;
+// writes its path into pathOut (capacity bytes). The file stays tracked until it is moved
+// or deleted. False when no such file can be created.
+bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity);
 
 enum class Placement { Placed, Taken, Failed };
 

@@ -61,6 +61,23 @@ std::size_t FolderLength(const char* path) {
     return folder;
 }
 
+bool IsNativeSeparator(char c) {
+#ifdef _WIN32
+    return IsPathSeparator(c);
+#else
+    return c == '/';
+#endif
+}
+
+std::size_t NativeFolderLength(const char* path) {
+#ifdef _WIN32
+    return FolderLength(path);
+#else
+    const char* slash = std::strrchr(path, '/');
+    return slash == nullptr ? 0 : static_cast<std::size_t>(slash - path) + 1;
+#endif
+}
+
 std::size_t ExtensionStart(const char* path) {
     std::size_t i = FolderLength(path);
     std::size_t dot = static_cast<std::size_t>(-1);

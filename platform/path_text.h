@@ -15,8 +15,11 @@ namespace sfx::platform {
 #ifdef _WIN32
 // Bytes one character of a path (one UTF-16 unit) may take in the text: 3 in UTF-8.
 inline constexpr std::size_t BytesPerPathCharacter = 3;
+// MAX_PATH characters, each up to 3 bytes in the UTF-8 the extractor holds its paths in
+inline constexpr std::size_t PathCapacity = 3 * 260;
 #else
 inline constexpr std::size_t BytesPerPathCharacter = 1;
+inline constexpr std::size_t PathCapacity = 4096;  // PATH_MAX
 #endif
 
 // True for the first byte of a double-byte character in the encoding of paths: on Windows a
@@ -28,6 +31,8 @@ void SetLeadByteTest(bool (*isLeadByte)(unsigned char));
 // The index of the character after the one at text[i]: a lead byte takes its trail byte.
 std::size_t NextCharacter(const char* text, std::size_t i);
 
+// The scans below read Windows paths on every system (the dialog's logic is tested natively):
+// "\" and "/" are separators, "X:" a drive.
 bool IsPathSeparator(char c);
 // Length of the folder part of a path: up to and including its last separator or the colon
 // of a drive ("X:"); 0 for a bare name.
@@ -37,6 +42,11 @@ std::size_t FolderLength(const char* path);
 std::size_t ExtensionStart(const char* path);
 // True when the last character of `text` is a separator.
 bool EndsWithSeparator(const char* text);
+// The same for the paths of the system the program runs on: on POSIX only "/" separates,
+// and no drive colon counts.
+bool IsNativeSeparator(char c);
+std::size_t NativeFolderLength(const char* path);
+
 // The number of characters in `path` as Windows counts them (UTF-16 units), bytes elsewhere;
 // counting stops past `limit`.
 std::size_t PathLength(const char* path, std::size_t limit);

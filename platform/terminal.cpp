@@ -4,6 +4,7 @@
 
 #include "platform/bytes.h"
 #include "platform/interrupts.h"
+#include "platform/text.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -23,27 +24,27 @@ namespace sfx::platform {
 namespace {
 
 // Collects one line from `readByte` (which gives -1 at the end of input or on an error) into
-// lineOut. The line end ("\n" or "\r\n") is dropped.
+// lineOut, one byte at a time, so that nothing after the line is taken from the terminal. The
+// line end ("\n" or "\r\n") is dropped; the rest of a line too long is read and dropped.
 template <typename ReadByte>
 SecretRead CollectLine(ReadByte readByte, char* lineOut, std::size_t capacity) {
-    std::size_t length = 0;
-    bool tooLong = false;
+    const auto readOne = [&](char* into, std::size_t) -> long {
+        const int c = readByte();
+        if (c < 0)
+            return 0;
+        *into = static_cast<char>(c);
+        return 1;
+    };
     bool ended = false;
-    bool nul = false;
-    for (int c; (c = readByte()) >= 0;) {
-        if (c == '\n') {
-            ended = true;
-            break;
-        }
-        nul = nul || c == '\0';
-        if (length + 1 < capacity)
-            lineOut[length++] = static_cast<char>(c);
-        else
-            tooLong = true;
+    auto length = static_cast<std::size_t>(ReadLine(readOne, lineOut, capacity, ended));
+    const bool tooLong = !ended && length == capacity;
+    for (int c = 0; tooLong && c >= 0 && c != '\n';) c = readByte();
+    const bool nul = !tooLong && std::memchr(lineOut, '\0', length) != nullptr;
+    if (!tooLong) {
+        if (length > 0 && lineOut[length - 1] == '\r')
+            --length;
+        lineOut[length] = '\0';
     }
-    if (length > 0 && lineOut[length - 1] == '\r')
-        --length;
-    lineOut[length] = '\0';
     // A line given up without any character (Ctrl-D, Ctrl-Z) asks for nothing to be tried.
     if (tooLong || nul || (!ended && length == 0)) {
         Wipe(lineOut, capacity);
@@ -172,10 +173,8 @@ SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacit
 
 namespace {
 
-constexpr const int* CaughtSignals = InterruptSignals;
-constexpr int CaughtCount = InterruptCount;
-struct sigaction previousActions[CaughtCount];
-bool caught[CaughtCount];
+struct sigaction previousActions[InterruptCount];
+bool caught[InterruptCount];
 struct termios savedMode;
 struct termios quietMode;
 volatile sig_atomic_t echoIsOff = 0;
@@ -190,9 +189,9 @@ void RestoreEcho() {
 }
 
 void PutBackHandlers() {
-    for (int i = 0; i < CaughtCount; ++i) {
+    for (int i = 0; i < InterruptCount; ++i) {
         if (caught[i])
-            sigaction(CaughtSignals[i], &previousActions[i], nullptr);
+            sigaction(InterruptSignals[i], &previousActions[i], nullptr);
         caught[i] = false;
     }
     if (stopCaught)
@@ -229,8 +228,8 @@ void StopWithEchoOn(int signal) {
 }
 
 void CatchSignals() {
-    for (int i = 0; i < CaughtCount; ++i) {
-        caught[i] = CatchInterrupt(CaughtSignals[i], RestoreEchoAndRaise, previousActions[i]);
+    for (int i = 0; i < InterruptCount; ++i) {
+        caught[i] = CatchInterrupt(InterruptSignals[i], RestoreEchoAndRaise, previousActions[i]);
     }
     stopCaught = CatchInterrupt(SIGTSTP, StopWithEchoOn, previousStop);
 }

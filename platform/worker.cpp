@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 
 #include "platform/interrupts.h"
 #endif
@@ -68,14 +67,8 @@ void* Begin(void* worker);
 bool Launch(Thread& thread, void* worker) {
     // The new thread starts with interrupts blocked, so that they keep going to the thread
     // that handles them (and that blocks them while it creates temporary files).
-    sigset_t interrupts;
-    sigset_t saved;
-    sigemptyset(&interrupts);
-    for (int signal : InterruptSignals) sigaddset(&interrupts, signal);
-    pthread_sigmask(SIG_BLOCK, &interrupts, &saved);
-    const bool started = pthread_create(&thread, nullptr, Begin, worker) == 0;
-    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
-    return started;
+    InterruptsHeld held;
+    return pthread_create(&thread, nullptr, Begin, worker) == 0;
 }
 void Join(Thread& thread) {
     pthread_join(thread, nullptr);

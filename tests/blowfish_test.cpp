@@ -161,6 +161,14 @@ TEST(BlowfishKeySchedule, NewKeyDiscardsThePreviousOne) {
     EXPECT_EQ(FingerprintOf(a), first);
 }
 
+TEST(BlowfishKeySchedule, ClearLeavesNothingOfTheKey) {
+    // With every subkey and table entry zero the rounds change nothing: a block comes out
+    // with its halves exchanged.
+    SetKey(KeyBytes(0xFEDCBA9876543210));
+    BlowfishCipher::Clear();
+    EXPECT_EQ(Encrypt(0x0123456789ABCDEF), 0x89ABCDEF01234567u);
+}
+
 TEST(BlowfishStoredBlocks, StoredBlockIsLittleEndianHalves) {
     SetKey(std::vector<std::uint8_t>(8, 0));
     std::uint8_t block[8] = {0x45, 0x97, 0xF9, 0x4E, 0x78, 0xDD, 0x98, 0x61};

@@ -18,6 +18,7 @@
 
 #include "cipher/blowfish.h"
 #include "cipher/byte_sum.h"
+#include "cipher/key.h"
 #include "engine/container.h"
 #include "tests/test_support.h"
 
@@ -111,7 +112,7 @@ TEST(DecryptionPassTest, StoredBlocksAreLittleEndianHalves) {
     Bytes payload = {0, 1, 2, 3, 4, 5, 6, 7, 0xAA};
     Bytes container = MakeContainer(payload);
     std::uint8_t key[256];
-    int length = DecryptionPass::DeriveKey("secret", true, key);
+    int length = DeriveKey("secret", true, key);
     BlowfishCipher::SetKey(key, static_cast<std::int16_t>(length));
     std::uint32_t l = 0x03020100, r = 0x07060504;
     BlowfishCipher::EncryptBlock(l, r);
@@ -130,22 +131,34 @@ TEST(DecryptionPassTest, StoredBlocksAreLittleEndianHalves) {
     for (auto b : block) EXPECT_EQ(b, 0);
 }
 
+TEST(DecryptionPassTest, NoKeyScheduleOutlivesARun) {
+    // Whether the run succeeds or fails, the cipher holds nothing of the key afterwards:
+    // all-zero tables only exchange a block's halves.
+    const Bytes container = MakeContainer(test::RandomBytes(300000, 5));
+    for (const char* password : {"secret", "wrong"}) {
+        RunPass(container, password);
+        std::uint32_t l = 1, r = 2;
+        BlowfishCipher::EncryptBlock(l, r);
+        EXPECT_EQ(std::make_pair(l, r), std::make_pair(2u, 1u)) << password;
+    }
+}
+
 TEST(DecryptionPassTest, KeyDerivation) {
     std::uint8_t a[256], b[256];
     // Unprotected: always "quib", whatever was typed.
-    EXPECT_EQ(DecryptionPass::DeriveKey("anything at all", false, a), 4);
+    EXPECT_EQ(DeriveKey("anything at all", false, a), 4);
     EXPECT_EQ(std::memcmp(a, "quib", 5), 0);
     // Short passwords are filled with their indices up to 56 bytes.
-    EXPECT_EQ(DecryptionPass::DeriveKey("abc", true, a), 56);
+    EXPECT_EQ(DeriveKey("abc", true, a), 56);
     std::string filled = "abc";
     for (int i = 3; i < 56; ++i) filled.push_back(static_cast<char>(i));
-    EXPECT_EQ(DecryptionPass::DeriveKey(filled.c_str(), true, b), 56);
+    EXPECT_EQ(DeriveKey(filled.c_str(), true, b), 56);
     EXPECT_EQ(std::memcmp(a, b, 256), 0);
     // Long passwords are used as they are.
     std::string longer(200, 'p');
-    EXPECT_EQ(DecryptionPass::DeriveKey(longer.c_str(), true, a), 200);
+    EXPECT_EQ(DeriveKey(longer.c_str(), true, a), 200);
     // An empty protected password gives no key at all.
-    EXPECT_EQ(DecryptionPass::DeriveKey("", true, a), 0);
+    EXPECT_EQ(DeriveKey("", true, a), 0);
 
     Bytes payload = test::RandomBytes(1000, 3);
     test::ContainerSpec spec;

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "engine/job.h"
-#include "platform/platform.h"
+#include "platform/allocation.h"
 #include "tests/test_support.h"
 
 namespace sfx {

@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/own_file.h"
+#include "platform/temporaries.h"
 #include "tests/test_support.h"
 #include "tools/container_writer.h"
 

@@ -6,7 +6,7 @@
 
 #include "engine/container.h"
 #include "engine/job.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 #include "tests/test_support.h"
 
 namespace sfx {

@@ -18,7 +18,7 @@
 #include <random>
 
 #include "cipher/blowfish.h"
-#include "cipher/decryption_pass.h"
+#include "cipher/key.h"
 #include "engine/container.h"
 #include "tools/lzw_encoder.h"
 
@@ -119,7 +119,7 @@ Bytes MakeContainer(const Bytes& payload, const ContainerSpec& spec) {
     file.insert(file.end(), headerBytes, headerBytes + ContainerHeaderSize);
 
     std::uint8_t key[256];
-    int keyLength = DecryptionPass::DeriveKey(spec.password.c_str(), spec.passwordProtected, key);
+    int keyLength = DeriveKey(spec.password.c_str(), spec.passwordProtected, key);
     if (keyLength > 0)
         BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
     std::size_t whole = payload.size() / 8 * 8;

@@ -8,10 +8,11 @@
 #include <new>
 
 #include "cipher/blowfish.h"
-#include "cipher/decryption_pass.h"
+#include "cipher/key.h"
 #include "engine/container.h"
 #include "platform/bytes.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/own_file.h"
 
 namespace sfx {
 
@@ -38,19 +39,16 @@ void EncryptBlocks(std::uint8_t* bytes, std::size_t blockCount) {
     }
 }
 
-// Where the self-extracting file goes: a vector or an open file.
+// Where the self-extracting file goes: an open file.
 struct Sink {
     std::FILE* file = nullptr;
-    std::vector<std::uint8_t>* memory = nullptr;
     std::uint64_t written = 0;
 
     bool Write(const std::uint8_t* bytes, std::size_t count) {
         if (count == 0) {
             return true;
         }
-        if (memory != nullptr) {
-            memory->insert(memory->end(), bytes, bytes + count);
-        } else if (std::fwrite(bytes, 1, count, file) != count) {
+        if (std::fwrite(bytes, 1, count, file) != count) {
             return false;
         }
         written += count;
@@ -59,10 +57,6 @@ struct Sink {
 
     // Overwrites `count` bytes written earlier at `offset`, then carries on at the end.
     bool Patch(std::uint64_t offset, const std::uint8_t* bytes, std::size_t count) {
-        if (memory != nullptr) {
-            std::memcpy(memory->data() + offset, bytes, count);
-            return true;
-        }
         return platform::SeekFromEnd(file, static_cast<std::int64_t>(written - offset)) &&
                std::fwrite(bytes, 1, count, file) == count && platform::SeekFromEnd(file, 0);
     }
@@ -216,8 +210,7 @@ bool CheckOptions(const PackOptions& options, std::string& error) {
 // not password-protected). False when no key can be derived.
 bool SetKey(const PackOptions& options, std::string& error) {
     std::uint8_t key[256] = {};
-    const int keyLength =
-        DecryptionPass::DeriveKey(options.password.c_str(), options.passwordProtected, key);
+    const int keyLength = DeriveKey(options.password.c_str(), options.passwordProtected, key);
     const bool derived = keyLength > 0 && keyLength <= 255;
     if (derived) {
         BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
@@ -394,36 +387,6 @@ struct InputFile {
 };
 
 }  // namespace
-
-bool BuildSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,
-                        std::size_t size, const PackOptions& options,
-                        std::vector<std::uint8_t>& out, std::string& error, PackResult* result) {
-    try {
-        out.clear();
-        if (!CheckOptions(options, error) || TooLargeUncompressed(options, size, error)) {
-            return false;
-        }
-        out.reserve(stubSize + ContainerHeaderSize + (options.compressed ? size / 2 : size) + 5 +
-                    256);
-        Sink sink;
-        sink.memory = &out;
-        const Source stubSource{stub, stubSize, nullptr, "the stub"};
-        const Source input{data, size, nullptr, "the input"};
-        if (!Pack(sink, stubSource, input, options, error, result)) {
-            out.clear();
-            return false;
-        }
-        return true;
-    } catch (const std::bad_alloc&) {
-        out.clear();
-        error = "out of memory";
-        return false;
-    } catch (const std::exception& failure) {
-        out.clear();
-        error = failure.what();
-        return false;
-    }
-}
 
 bool WriteSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,
                         std::size_t size, const std::string& outputPath, const PackOptions& options,

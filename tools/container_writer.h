@@ -14,7 +14,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "tools/lzw_encoder.h"
 
@@ -49,12 +48,6 @@ struct PackResult {
     std::uint32_t descriptionLength = 0;  // N
     std::uint64_t fileSize = 0;           // the whole self-extracting file
 };
-
-// Builds the self-extracting file in memory: `out` receives stub, container and trailer.
-bool BuildSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,
-                        std::size_t size, const PackOptions& options,
-                        std::vector<std::uint8_t>& out, std::string& error,
-                        PackResult* result = nullptr);
 
 // Writes the self-extracting file for `data` to outputPath.
 bool WriteSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,

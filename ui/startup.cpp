@@ -4,6 +4,7 @@
 
 #include "platform/lookup.h"
 #include "platform/path_text.h"
+#include "platform/text.h"
 
 namespace sfx::ui {
 
@@ -14,16 +15,8 @@ namespace {
 
 char ownPath[OwnPathSize];
 
+using platform::CopyWhole;
 using platform::IsPathSeparator;
-
-// Copies `from` into `out` (capacity bytes) when it fits whole.
-bool CopyWhole(char* out, const char* from, std::size_t capacity) {
-    const std::size_t length = strnlen(from, capacity);
-    if (length >= capacity)
-        return false;
-    std::memcpy(out, from, length + 1);
-    return true;
-}
 
 // Length of the part of a path that is never looked up: "X:" of a drive path, the server
 // and share of a network path, nothing for a relative path.

@@ -1,15 +1,10 @@
-#include "platform/platform.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <csignal>
-#include <cstdlib>
-#include <cstring>
-#include <ctime>
-#include <initializer_list>
 
-#include "platform/interrupts.h"
-#include "platform/own_file.h"
 #include "platform/path_text.h"
+#include "platform/temporaries.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -151,109 +146,52 @@ bool SameFile(const char* first, const char* second) {
 #endif
 }
 
-namespace {
-
-constexpr int TrackedSlots = 4;
-#ifdef _WIN32
-constexpr std::size_t TrackedPathSize = 260 * BytesPerPathCharacter;  // MAX_PATH characters
-#else
-constexpr std::size_t TrackedPathSize = PathCapacity;  // PATH_MAX
-#endif
-char trackedPaths[TrackedSlots][TrackedPathSize];
-volatile std::sig_atomic_t trackedInUse[TrackedSlots];
-
-void DeleteQuietly(const char* path) {
+PathKind KindOf(const char* path) {
 #ifdef _WIN32
     const WidePath wide(path);
-    if (wide.ok)
-        DeleteFileW(wide.text);
+    if (!wide.ok)
+        return PathKind::Other;  // no name a file could have
+    const DWORD attributes = GetFileAttributesW(wide.text);
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND
+                   ? PathKind::Missing
+                   : PathKind::Other;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+        return PathKind::Directory;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        return PathKind::Link;
+    // Device names ("NUL", "COM1") and pipes answer too; only a disk file is regular.
+    HANDLE handle =
+        CreateFileW(wide.text, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return PathKind::Regular;  // held by another program; it is still a file
+    const DWORD type = GetFileType(handle);
+    CloseHandle(handle);
+    return type == FILE_TYPE_DISK ? PathKind::Regular : PathKind::Other;
 #else
-    unlink(path);                                      // async-signal-safe, unlike remove()
+    struct stat info;
+    if (lstat(path, &info) != 0)
+        return errno == ENOENT ? PathKind::Missing : PathKind::Other;
+    if (S_ISREG(info.st_mode))
+        return PathKind::Regular;
+    if (S_ISLNK(info.st_mode))
+        return PathKind::Link;
+    if (S_ISDIR(info.st_mode))
+        return PathKind::Directory;
+    return PathKind::Other;
 #endif
 }
 
-}  // namespace
-
-void TrackTemporary(const char* path) {
-    const std::size_t length = strnlen(path, TrackedPathSize);
-    if (length >= TrackedPathSize)
-        return;
-    for (int i = 0; i < TrackedSlots; ++i) {
-        if (trackedInUse[i] == 0) {
-            std::memcpy(trackedPaths[i], path, length + 1);
-            trackedInUse[i] = 1;
-            return;
-        }
-    }
-}
-
-void UntrackTemporary(const char* path) {
-    for (int i = 0; i < TrackedSlots; ++i) {
-        if (trackedInUse[i] != 0 && std::strcmp(trackedPaths[i], path) == 0)
-            trackedInUse[i] = 0;
-    }
-}
-
-void RemoveTrackedTemporaries() {
-    for (int i = 0; i < TrackedSlots; ++i) {
-        if (trackedInUse[i] != 0) {
-            DeleteQuietly(trackedPaths[i]);
-            trackedInUse[i] = 0;
-        }
-    }
-}
-
-#ifndef _WIN32
-bool CatchInterrupt(int signal, void (*handler)(int), struct sigaction& saved) {
-    struct sigaction current;
-    if (sigaction(signal, nullptr, &current) != 0 || current.sa_handler == SIG_IGN)
-        return false;
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_handler = handler;
-    sigemptyset(&action.sa_mask);
-    for (int interrupt : InterruptSignals) sigaddset(&action.sa_mask, interrupt);
-    return sigaction(signal, &action, &saved) == 0;
-}
-#endif
-
+bool MayWrite(const char* path) {
 #ifdef _WIN32
-namespace {
-BOOL WINAPI RemoveOnConsoleEvent(DWORD) {
-    RemoveTrackedTemporaries();
-    return FALSE;  // the default handler ends the process
-}
-}  // namespace
-
-void RemoveTemporariesOnInterrupt(bool on) {
-    SetConsoleCtrlHandler(RemoveOnConsoleEvent, on ? TRUE : FALSE);
-}
+    const WidePath wide(path);
+    const DWORD attributes = wide.ok ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
 #else
-namespace {
-struct sigaction savedActions[InterruptCount];
-bool installed[InterruptCount];
-
-void RemoveAndRaise(int signal) {
-    RemoveTrackedTemporaries();
-    for (int i = 0; i < InterruptCount; ++i) {
-        if (InterruptSignals[i] == signal)
-            sigaction(signal, &savedActions[i], nullptr);
-    }
-    raise(signal);
-}
-}  // namespace
-
-void RemoveTemporariesOnInterrupt(bool on) {
-    for (int i = 0; i < InterruptCount; ++i) {
-        if (on && !installed[i]) {
-            installed[i] = CatchInterrupt(InterruptSignals[i], RemoveAndRaise, savedActions[i]);
-        } else if (!on && installed[i]) {
-            sigaction(InterruptSignals[i], &savedActions[i], nullptr);
-            installed[i] = false;
-        }
-    }
-}
+    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) == 0;
 #endif
+}
 
 void IgnoreWriteSignals() {
 #ifndef _WIN32
@@ -277,48 +215,6 @@ const char* NullDevicePath() {
 #else
     return "/dev/null";
 #endif
-}
-
-bool TempFolder(char* folderOut, std::size_t capacity) {
-#ifdef _WIN32
-    // GetTempPathW's answer ends with a backslash; 0 or a size over the capacity is a failure.
-    wchar_t folder[MAX_PATH + 1];
-    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
-    return length > 0 && length <= MAX_PATH && NarrowPath(folder, folderOut, capacity);
-#else
-    const char* folder = std::getenv("TMPDIR");
-    if (folder == nullptr || folder[0] == '\0')
-        folder = "/tmp";
-    std::size_t length = strnlen(folder, capacity);
-    const bool needsSeparator = folder[length - 1] != '/';
-    if (length + (needsSeparator ? 1 : 0) + 1 > capacity)
-        return false;
-    std::memcpy(folderOut, folder, length);
-    if (needsSeparator)
-        folderOut[length++] = '/';
-    folderOut[length] = '\0';
-    return true;
-#endif
-}
-
-namespace {
-int allocationsLeft = -1;
-}
-
-void* Allocate(std::size_t size) {
-    if (allocationsLeft == 0)
-        return nullptr;
-    if (allocationsLeft > 0)
-        --allocationsLeft;
-    return std::malloc(size);
-}
-
-void Release(void* block) {
-    std::free(block);
-}
-
-void FailAllocationsAfter(int count) {
-    allocationsLeft = count;
 }
 
 }  // namespace sfx::platform

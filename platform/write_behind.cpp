@@ -1,6 +1,6 @@
-#include "engine/write_behind.h"
+#include "platform/write_behind.h"
 
-namespace sfx {
+namespace sfx::platform {
 
 namespace {
 void Write(void* self) {
@@ -14,7 +14,7 @@ void WriteBehind::Begin(std::FILE* stream, bool concurrently) {
     End();
     out = stream;
     written = true;
-    worker = concurrently ? platform::StartWorker() : nullptr;
+    worker = concurrently ? StartWorker() : nullptr;
 }
 
 void WriteBehind::Start(const std::uint8_t* bytes, std::size_t count) {
@@ -24,7 +24,7 @@ void WriteBehind::Start(const std::uint8_t* bytes, std::size_t count) {
     size = count;
     if (worker != nullptr) {
         pending = true;
-        platform::PostTask(worker, Write, this);
+        PostTask(worker, Write, this);
     } else {
         Write(this);
     }
@@ -32,7 +32,7 @@ void WriteBehind::Start(const std::uint8_t* bytes, std::size_t count) {
 
 bool WriteBehind::Finish() {
     if (pending)
-        platform::WaitForTask(worker);
+        WaitForTask(worker);
     pending = false;
     return written;
 }
@@ -40,8 +40,8 @@ bool WriteBehind::Finish() {
 void WriteBehind::End() {
     Finish();
     if (worker != nullptr)
-        platform::StopWorker(worker);
+        StopWorker(worker);
     worker = nullptr;
 }
 
-}  // namespace sfx
+}  // namespace sfx::platform

@@ -8,11 +8,11 @@
 
 #include "platform/worker.h"
 
-namespace sfx {
+namespace sfx::platform {
 
 struct WriteBehind {
     std::FILE* out = nullptr;
-    platform::Worker* worker = nullptr;
+    Worker* worker = nullptr;
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     std::size_t stored = 0;  // how many of the queued bytes the last write took
@@ -31,4 +31,4 @@ struct WriteBehind {
     ~WriteBehind() { End(); }
 };
 
-}  // namespace sfx
+}  // namespace sfx::platform
