@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "cipher/blowfish_wide.h"
 #include "cli/arguments.h"
 #include "cli/destination.h"
 #include "cli/messages.h"
@@ -383,11 +384,20 @@ void LimitThreadsFromEnvironment() {
         platform::LimitThreads(count);
 }
 
+// UNSFX_CIPHER=scalar holds decryption to the portable code, for comparisons with the
+// vector path; anything else is ignored.
+void LimitCipherFromEnvironment() {
+    const char* text = std::getenv("UNSFX_CIPHER");
+    if (text != nullptr && std::strcmp(text, "scalar") == 0)
+        LimitBlockPath(BlockPath::Scalar);
+}
+
 int Run(int argc, char** argv) {
     // A closed pipe or a file-size limit is a failed write, reported and cleaned up like any
     // other, not a death that leaves the run's files behind.
     platform::IgnoreWriteSignals();
     LimitThreadsFromEnvironment();
+    LimitCipherFromEnvironment();
     Arguments arguments;
     std::string error;
     if (argc < 2)
