@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "cipher/blowfish.h"
+#include "cipher/blowfish_wide.h"
 #include "cipher/key.h"
 
 namespace {
@@ -136,14 +137,18 @@ bool Prepare(const char* name, PeerDecrypt peer) {
     return true;
 }
 
+// Ours on the widest bulk path the processor has up to `Widest`.
+template <sfx::BlockPath Widest>
 void BM_Ours(benchmark::State& state) {
     std::vector<std::uint8_t>& buffer = TheSetup().buffer;
+    sfx::LimitBlockPath(Widest);
     for (auto _ : state) {
         Ours(buffer.data(), buffer.size());
         benchmark::DoNotOptimize(buffer.data());
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * buffer.size()));
+    sfx::LimitBlockPath(sfx::BlockPath::Avx512);
 }
 
 template <PeerDecrypt Peer>
@@ -170,7 +175,10 @@ int main(int argc, char** argv) {
     if (!ok)
         return 1;
 
-    benchmark::RegisterBenchmark("ours", BM_Ours)->Unit(benchmark::kMillisecond);
+    using sfx::BlockPath;
+    benchmark::RegisterBenchmark("ours", BM_Ours<BlockPath::Avx512>)->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("ours-scalar", BM_Ours<BlockPath::Scalar>)
+        ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("openssl", BM_Peer<OpenSsl>)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("openssl-evp", BM_Peer<OpenSslEvp>)->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("libgcrypt", BM_Peer<Gcrypt>)->Unit(benchmark::kMillisecond);

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "cipher/blowfish_tables.h"
+#include "cipher/blowfish_wide.h"
 #include "platform/bytes.h"
 
 namespace sfx {
@@ -133,6 +134,9 @@ void BlowfishCipher::DecryptBlock(std::uint32_t& left, std::uint32_t& right) {
 }
 
 void BlowfishCipher::DecryptBlocksLE(std::uint8_t* data, std::size_t blockCount) {
+    const std::size_t wide = DecryptWideBlocksLE({P, {S0, S1, S2, S3}}, data, blockCount);
+    data += 8 * wide;
+    blockCount -= wide;
     // Four blocks at a time keep the independent table look-ups in flight together.
     for (; blockCount >= 4; blockCount -= 4, data += 32) DecryptStoredBlocks<4>(data);
     for (; blockCount > 0; --blockCount, data += 8) DecryptStoredBlocks<1>(data);

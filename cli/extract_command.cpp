@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cipher/blowfish_wide.h"
 #include "cli/destination.h"
 #include "cli/help.h"
 #include "cli/messages.h"
@@ -176,6 +177,12 @@ void LimitThreadsFromEnvironment() {
     }
     if (count >= 1 && count <= 64)
         platform::LimitThreads(count);
+}
+
+void LimitCipherFromEnvironment() {
+    const char* text = std::getenv("UNSFX_CIPHER");
+    if (text != nullptr && std::strcmp(text, "scalar") == 0)
+        LimitBlockPath(BlockPath::Scalar);
 }
 
 }  // namespace sfx::cli

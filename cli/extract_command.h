@@ -16,4 +16,8 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
 // ignored and every processor is used.
 void LimitThreadsFromEnvironment();
 
+// UNSFX_CIPHER=scalar holds decryption to the portable code, for comparisons with the
+// vector path; anything else is ignored.
+void LimitCipherFromEnvironment();
+
 }  // namespace sfx::cli

@@ -44,6 +44,7 @@ int Run(int argc, char** argv) {
     // other, not a death that leaves the run's files behind.
     platform::IgnoreWriteSignals();
     LimitThreadsFromEnvironment();
+    LimitCipherFromEnvironment();
     if (argc < 2)
         return UsageError("no FILE given");
     Arguments arguments;

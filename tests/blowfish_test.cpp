@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "cipher/blowfish_wide.h"
+
 namespace sfx {
 namespace {
 
@@ -177,14 +179,15 @@ TEST(BlowfishStoredBlocks, StoredBlockIsLittleEndianHalves) {
     EXPECT_EQ(std::memcmp(block, zero, 8), 0);
 }
 
-// Decrypts `count` stored blocks (plus two guard blocks that must stay untouched) in bulk
-// and block by block, under the key in force.
-void ExpectBulkMatchesSingleBlocks(std::size_t count) {
-    SCOPED_TRACE(count);
-    std::vector<std::uint8_t> data = Pattern(8 * (count + 2), static_cast<unsigned>(count));
+// Decrypts `count` stored blocks, `offset` bytes into a buffer (plus two guard blocks that
+// must stay untouched), in bulk and block by block, under the key in force.
+void ExpectBulkMatchesSingleBlocks(std::size_t count, std::size_t offset = 0) {
+    SCOPED_TRACE(testing::Message() << count << " blocks at offset " << offset);
+    std::vector<std::uint8_t> data =
+        Pattern(offset + 8 * (count + 2), static_cast<unsigned>(count));
     std::vector<std::uint8_t> expected = data;
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint8_t* bytes = expected.data() + 8 * i;
+        std::uint8_t* bytes = expected.data() + offset + 8 * i;
         std::uint32_t l = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
         std::uint32_t r = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | std::uint32_t{bytes[7]} << 24;
         BlowfishCipher::DecryptBlock(l, r);
@@ -193,24 +196,50 @@ void ExpectBulkMatchesSingleBlocks(std::size_t count) {
             bytes[4 + k] = static_cast<std::uint8_t>(r >> 8 * k);
         }
     }
-    BlowfishCipher::DecryptBlocksLE(data.data(), count);
+    BlowfishCipher::DecryptBlocksLE(data.data() + offset, count);
     EXPECT_EQ(data, expected);
+}
+
+// Runs `check` on every bulk path this processor has, the portable one first; the widest
+// is in force again afterwards.
+template <typename Check>
+void OnEveryBulkPath(Check check) {
+    for (BlockPath path : {BlockPath::Scalar, BlockPath::Avx512}) {
+        if (LimitBlockPath(path) != path)
+            continue;  // not on this processor
+        SCOPED_TRACE(testing::Message() << "bulk path " << static_cast<int>(path));
+        check();
+    }
+    LimitBlockPath(BlockPath::Avx512);
 }
 
 TEST(BlowfishStoredBlocks, BulkDecryptionMatchesSingleBlocks) {
     SetKey(Pattern(56, 9));
-    for (std::size_t count : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 1001}) {
-        ExpectBulkMatchesSingleBlocks(count);
-    }
+    // Around the widths of the vector path: groups of 16 blocks, four groups at a time.
+    static const std::size_t counts[] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  15,  16,  17,
+                                         31, 32, 33, 47, 48, 63, 64, 65, 71, 83, 127, 128, 1001};
+    OnEveryBulkPath([] {
+        for (std::size_t count : counts) ExpectBulkMatchesSingleBlocks(count);
+        for (std::size_t count : {16, 64 + 16 + 3}) ExpectBulkMatchesSingleBlocks(count, 3);
+    });
 }
 
 TEST(BlowfishStoredBlocks, BulkDecryptionFollowsEveryNewKey) {
-    // The bulk path must use the state of the key in force, also after going back to an
+    // The bulk paths must use the state of the key in force, also after going back to an
     // earlier key.
-    for (const auto& key : {Pattern(56, 1), Pattern(4, 2), Pattern(56, 1), Pattern(300, 3)}) {
-        SetKey(key);
-        ExpectBulkMatchesSingleBlocks(40);
-    }
+    OnEveryBulkPath([] {
+        for (const auto& key : {Pattern(56, 1), Pattern(4, 2), Pattern(56, 1), Pattern(300, 3)}) {
+            SetKey(key);
+            ExpectBulkMatchesSingleBlocks(40);
+            ExpectBulkMatchesSingleBlocks(64 + 16 + 7);
+        }
+    });
+}
+
+TEST(BlowfishStoredBlocks, PortablePathIsAlwaysThere) {
+    EXPECT_EQ(LimitBlockPath(BlockPath::Scalar), BlockPath::Scalar);
+    const BlockPath widest = LimitBlockPath(BlockPath::Avx512);
+    EXPECT_TRUE(widest == BlockPath::Scalar || widest == BlockPath::Avx512);
 }
 
 }  // namespace
