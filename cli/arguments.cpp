@@ -6,7 +6,8 @@
 #include "cli/password.h"
 #include "cli/text.h"
 #include "platform/bytes.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/temporaries.h"
 
 namespace sfx::cli {
 

@@ -18,7 +18,8 @@
 #include "engine/job.h"
 #include "engine/status.h"
 #include "platform/file_checks.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/temporaries.h"
 #include "platform/worker.h"
 
 namespace sfx::cli {

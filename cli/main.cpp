@@ -15,7 +15,8 @@
 #include "cli/password_source.h"
 #include "cli/source_file.h"
 #include "engine/status.h"
-#include "platform/platform.h"
+#include "platform/files.h"
+#include "platform/temporaries.h"
 
 namespace sfx::cli {
 namespace {

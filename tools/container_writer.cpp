@@ -281,12 +281,9 @@ void EncodeHeader(const PackOptions& options, std::uint64_t checksum, std::uint8
     header.Encode(headerBytes);
 }
 
-// Writes stub, container and trailer to the sink.
-bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions& options,
-          std::string& error, PackResult* result) {
-    if (!SetKey(options, error)) {
-        return false;
-    }
+// Writes stub, container and trailer to the sink, under the cipher's current key.
+bool PackKeyed(Sink& sink, const Source& stub, const Source& input, const PackOptions& options,
+               std::string& error, PackResult* result) {
     std::vector<std::uint8_t> buffer;
     const auto writeOut = [&](const std::uint8_t* bytes, std::size_t count) {
         return WriteOut(sink, bytes, count, error);
@@ -325,6 +322,17 @@ bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions
         result->fileSize = sink.written;
     }
     return true;
+}
+
+// Keys the cipher, packs, and leaves no key schedule behind.
+bool Pack(Sink& sink, const Source& stub, const Source& input, const PackOptions& options,
+          std::string& error, PackResult* result) {
+    if (!SetKey(options, error)) {
+        return false;
+    }
+    const bool packed = PackKeyed(sink, stub, input, options, error, result);
+    BlowfishCipher::Clear();
+    return packed;
 }
 
 bool TooLargeUncompressed(const PackOptions& options, std::uint64_t size, std::string& error) {
