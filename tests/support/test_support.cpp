@@ -56,8 +56,8 @@ std::vector<std::string> TempDir::Entries() const {
 }
 
 std::filesystem::path FastTempFolder() {
-    const char* set = std::getenv("TMPDIR");
 #ifndef _WIN32
+    const char* set = std::getenv("TMPDIR");
     if ((set == nullptr || *set == '\0') && access("/dev/shm", W_OK) == 0)
         return "/dev/shm";
 #endif
