@@ -54,21 +54,17 @@ TEST(SfxPackTest, TextsAreStoredInTheCodePage) {
     };
     for (const auto& row : rows) {
         TempDir dir;
-        WriteBytes(dir / "stub", BytesOf("MZ stub"));
-        WriteBytes(dir / "input", BytesOf("hello"));
-        std::vector<std::string> argv = {BinPath("sfx-pack"), "--stub",       dir / "stub",
-                                         "--input",           dir / "input",  "-o",
-                                         dir / "packed.exe",  "--no-password"};
-        argv.insert(argv.end(), row.options.begin(), row.options.end());
+        std::vector<std::string> options = {"--no-password"};
+        options.insert(options.end(), row.options.begin(), row.options.end());
         SetEnv("LC_ALL", row.locale);
-        const auto packed = test::Run(argv);
+        const auto packed = SfxPack(dir, BytesOf("hello"), options);
         UnsetEnv("LC_ALL");
         ASSERT_EQ(packed.exitCode, row.exitCode) << row.expected << ": " << packed.err;
         if (row.exitCode != 0) {
             EXPECT_NE(packed.err.find(row.expected), std::string::npos) << packed.err;
             continue;
         }
-        const auto info = test::Run({BinPath("unsfx"), "info", "--json", dir / "packed.exe"});
+        const auto info = Unsfx({"info", "--json", dir / "packed.exe"});
         EXPECT_EQ(info.exitCode, 0) << info.err;
         EXPECT_NE(info.out.find(row.expected), std::string::npos) << info.out;
     }

@@ -37,18 +37,8 @@ class ClearPasswordVariable : public ::testing::Environment {
 const auto* const clearPasswordVariable =
     ::testing::AddGlobalTestEnvironment(new ClearPasswordVariable);
 
-RunResult Unsfx(std::vector<std::string> arguments, const std::string& input = "") {
-    arguments.insert(arguments.begin(), BinPath("unsfx"));
-    return Run(arguments, input);
-}
-
 std::string Pack(TempDir& dir, const Bytes& content, const std::vector<std::string>& options) {
-    WriteBytes(dir / "stub", BytesOf("MZ stub"));
-    WriteBytes(dir / "input", content);
-    std::vector<std::string> argv = {BinPath("sfx-pack"), "--stub", dir / "stub",      "--input",
-                                     dir / "input",       "-o",     dir / "packed.exe"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    auto result = Run(argv);
+    const RunResult result = SfxPack(dir, content, options);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     return dir / "packed.exe";
 }

@@ -211,6 +211,21 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     return result;
 }
 
+RunResult Unsfx(std::vector<std::string> arguments, const std::string& input) {
+    arguments.insert(arguments.begin(), BinPath("unsfx"));
+    return Run(arguments, input);
+}
+
+RunResult SfxPack(const TempDir& dir, const Bytes& content,
+                  const std::vector<std::string>& options) {
+    WriteBytes(dir / "stub", BytesOf("MZ stub"));
+    WriteBytes(dir / "input", content);
+    std::vector<std::string> argv = {BinPath("sfx-pack"), "--stub", dir / "stub",      "--input",
+                                     dir / "input",       "-o",     dir / "packed.exe"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return Run(argv);
+}
+
 #ifndef _WIN32
 void ExecOrExit(const std::vector<std::string>& argv) {
     std::vector<char*> args;

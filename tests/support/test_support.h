@@ -80,6 +80,12 @@ struct RunResult {
 };
 // Runs a program with arguments; `input` goes to its standard input.
 RunResult Run(const std::vector<std::string>& argv, const std::string& input = "");
+// Runs the built unsfx with `arguments`.
+RunResult Unsfx(std::vector<std::string> arguments, const std::string& input = "");
+// Runs the built sfx-pack on `content` (written to dir/input) behind a small stub (dir/stub)
+// into dir/packed.exe, with `options`.
+RunResult SfxPack(const TempDir& dir, const Bytes& content,
+                  const std::vector<std::string>& options);
 
 #ifndef _WIN32
 // In a child process: runs `argv` (the program's path first) in its place, or ends with 127.
