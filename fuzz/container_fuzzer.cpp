@@ -4,14 +4,14 @@
 
 #include "engine/container.h"
 #include "engine/job.h"
-#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_check.h"
 
 using namespace sfx;
 using namespace sfx::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = ScratchPath("container.exe");
-    WriteFile(path, data, size);
+    static const std::string path = Scratch() / "container.exe";
+    Check(WriteBytes(path, data, size), "the file is written");
     const int descriptors = OpenDescriptorCount();
 
     ContainerHeader header;

@@ -4,8 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fuzz/fuzz_support.h"
+#include "fuzz/fuzz_check.h"
 #include "lzw/lzw_decoder.h"
+#include "tests/support/lzw_reference.h"
 
 using namespace sfx;
 using namespace sfx::fuzz;
@@ -30,8 +31,8 @@ void WatchProgress(std::int32_t done, std::int32_t total) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = ScratchPath("stream");
-    WriteFile(path, data, size);
+    static const std::string path = Scratch() / "stream";
+    Check(WriteBytes(path, data, size), "the stream is written");
     const int descriptors = OpenDescriptorCount();
 
     // Fresh dictionary arrays of the exact size, filled so that reading an entry that was
@@ -60,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(input);
     std::fclose(output);
 
-    Bytes expected;
-    const bool expectedOk = ReferenceLzwDecode(data, size, expected);
-    Check(ok == expectedOk, "the result agrees with the reference decoder");
+    const ReferenceResult reference = ReferenceDecode(Bytes(data, data + size));
+    const Bytes& expected = reference.output;
+    Check(ok == reference.ok, "the result agrees with the reference decoder");
     Check(decodedSize == expected.size() &&
               (decodedSize == 0 || std::memcmp(decoded, expected.data(), decodedSize) == 0),
           "the bytes agree with the reference decoder");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cipher/blowfish_wide.h"
+#include "platform/bytes.h"
 
 namespace sfx {
 namespace {
@@ -188,13 +189,11 @@ void ExpectBulkMatchesSingleBlocks(std::size_t count, std::size_t offset = 0) {
     std::vector<std::uint8_t> expected = data;
     for (std::size_t i = 0; i < count; ++i) {
         std::uint8_t* bytes = expected.data() + offset + 8 * i;
-        std::uint32_t l = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | std::uint32_t{bytes[3]} << 24;
-        std::uint32_t r = bytes[4] | bytes[5] << 8 | bytes[6] << 16 | std::uint32_t{bytes[7]} << 24;
+        std::uint32_t l = LoadLE32(bytes);
+        std::uint32_t r = LoadLE32(bytes + 4);
         BlowfishCipher::DecryptBlock(l, r);
-        for (int k = 0; k < 4; ++k) {
-            bytes[k] = static_cast<std::uint8_t>(l >> 8 * k);
-            bytes[4 + k] = static_cast<std::uint8_t>(r >> 8 * k);
-        }
+        StoreLE32(bytes, l);
+        StoreLE32(bytes + 4, r);
     }
     BlowfishCipher::DecryptBlocksLE(data.data() + offset, count);
     EXPECT_EQ(data, expected);

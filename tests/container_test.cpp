@@ -5,25 +5,23 @@
 #include <cstring>
 
 #include "engine/job.h"
-#include "tests/test_support.h"
+#include "platform/bytes.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::BytesOf;
-using test::MakeContainer;
-using test::TempDir;
+using namespace test;
 
 TEST(ContainerTest, LocatesTheContainerFromTheTrailerWhateverTheStub) {
     TempDir dir;
     Bytes payload = BytesOf("hello, world: a payload of some bytes");
     for (std::size_t stubSize : {0u, 1u, 4096u, 70001u}) {
-        test::ContainerSpec spec;
-        spec.stub = test::RandomBytes(stubSize, 7);
+        ContainerSpec spec;
+        spec.stub = RandomBytes(stubSize, 7);
         spec.riddle = "my hint";
         spec.description = BytesOf(std::string("Report\0", 7));
-        test::WriteBytes(dir / "sfx.exe", MakeContainer(payload, spec));
+        WriteBytes(dir / "sfx.exe", MakeContainer(payload, spec));
 
         ContainerHeader header;
         ExtractStatus failure = Ok;
@@ -32,7 +30,7 @@ TEST(ContainerTest, LocatesTheContainerFromTheTrailerWhateverTheStub) {
         EXPECT_EQ(where.containerOffset, static_cast<std::int64_t>(stubSize));
         EXPECT_EQ(where.payloadSize, static_cast<std::int32_t>(payload.size()));
         EXPECT_EQ(where.descriptionLength, 7);
-        EXPECT_EQ(header.checksum, test::ByteSum(payload));
+        EXPECT_EQ(header.checksum, ByteSum(payload));
         EXPECT_STREQ(header.riddle, "my hint");
 
         std::FILE* file = nullptr;
@@ -47,11 +45,11 @@ TEST(ContainerTest, DescriptionLengthsAtTheirLimits) {
     TempDir dir;
     char text[256];
     for (int n : {0, 1, 255}) {
-        test::ContainerSpec spec;
+        ContainerSpec spec;
         spec.description.assign(n, 'd');
         if (n > 0)
             spec.description.back() = 0;
-        test::WriteBytes(dir / "f", MakeContainer(BytesOf("abc"), spec));
+        WriteBytes(dir / "f", MakeContainer(BytesOf("abc"), spec));
         ContainerHeader header;
         ExtractStatus failure = Ok;
         EXPECT_TRUE(ReadContainerHeader((dir / "f").c_str(), header, failure)) << n;
@@ -60,9 +58,9 @@ TEST(ContainerTest, DescriptionLengthsAtTheirLimits) {
         EXPECT_EQ(std::strlen(text), n == 0 ? 0u : static_cast<std::size_t>(n - 1));
     }
     // A description without its NUL is still terminated inside the buffer.
-    test::ContainerSpec spec;
+    ContainerSpec spec;
     spec.description.assign(255, 'e');
-    test::WriteBytes(dir / "f", MakeContainer(BytesOf("abc"), spec));
+    WriteBytes(dir / "f", MakeContainer(BytesOf("abc"), spec));
     ASSERT_TRUE(ReadDescription((dir / "f").c_str(), text));
     EXPECT_EQ(std::strlen(text), 255u);
 }
@@ -73,22 +71,22 @@ TEST(ContainerTest, DescriptionNeedsNoValidContainer) {
     EXPECT_FALSE(ReadDescription((dir / "missing").c_str(), text));
     EXPECT_STREQ(text, "untouched");
 
-    test::WriteBytes(dir / "zero", Bytes{1, 2, 3, 0});
+    WriteBytes(dir / "zero", Bytes{1, 2, 3, 0});
     EXPECT_TRUE(ReadDescription((dir / "zero").c_str(), text));
     EXPECT_STREQ(text, "");
 
-    test::WriteBytes(dir / "short", Bytes{'a', 'b', 9});  // N = 9 but only 2 bytes before it
+    WriteBytes(dir / "short", Bytes{'a', 'b', 9});  // N = 9 but only 2 bytes before it
     std::strcpy(text, "x");
     EXPECT_TRUE(ReadDescription((dir / "short").c_str(), text));
     EXPECT_STREQ(text, "");
 
-    test::WriteBytes(dir / "empty", Bytes{});
+    WriteBytes(dir / "empty", Bytes{});
     EXPECT_TRUE(ReadDescription((dir / "empty").c_str(), text));
     EXPECT_STREQ(text, "");
 
     Bytes broken = BytesOf("junk junk junk");
     broken.insert(broken.end(), {'H', 'i', '!', 0, 4});
-    test::WriteBytes(dir / "broken", broken);
+    WriteBytes(dir / "broken", broken);
     EXPECT_TRUE(ReadDescription((dir / "broken").c_str(), text));
     EXPECT_STREQ(text, "Hi!");
 }
@@ -96,17 +94,17 @@ TEST(ContainerTest, DescriptionNeedsNoValidContainer) {
 TEST(ContainerTest, MagicAndReservedBytes) {
     TempDir dir;
     Bytes file = MakeContainer(BytesOf("payload"));
-    const std::size_t at = test::BytesOf("MZ-stub-bytes").size();
+    const std::size_t at = BytesOf("MZ-stub-bytes").size();
     file[at + 7] = 2;
     file[at + 8] = 1;
     std::memset(&file[at + 9], 0xAB, 7);
-    test::WriteBytes(dir / "ok", file);
+    WriteBytes(dir / "ok", file);
     ContainerHeader header;
     ExtractStatus failure = Ok;
     EXPECT_TRUE(ReadContainerHeader((dir / "ok").c_str(), header, failure));
 
     file[at + 4] = 'X';  // "ZARN" without its NUL
-    test::WriteBytes(dir / "bad", file);
+    WriteBytes(dir / "bad", file);
     EXPECT_FALSE(ReadContainerHeader((dir / "bad").c_str(), header, failure));
     EXPECT_EQ(failure, DataDamaged);
 
@@ -119,9 +117,8 @@ TEST(ContainerTest, MagicAndReservedBytes) {
 TEST(ContainerTest, TrailersThatDoNotFitAreDamaged) {
     TempDir dir;
     auto trailer = [](std::uint32_t length, std::size_t before) {
-        Bytes file(before, 0);
-        for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
-        file.push_back(0);
+        Bytes file(before + 5, 0);
+        StoreLE32(file.data() + before, length);
         return file;
     };
     const std::vector<std::pair<const char*, Bytes>> cases = {
@@ -134,7 +131,7 @@ TEST(ContainerTest, TrailersThatDoNotFitAreDamaged) {
         {"L of -1", trailer(0xFFFFFFFFu, 10)},
     };
     for (const auto& [name, bytes] : cases) {
-        test::WriteBytes(dir / "f", bytes);
+        WriteBytes(dir / "f", bytes);
         ContainerHeader header;
         ExtractStatus failure = Ok;
         EXPECT_FALSE(ReadContainerHeader((dir / "f").c_str(), header, failure)) << name;
@@ -148,7 +145,7 @@ TEST(ContainerTest, TrailersThatDoNotFitAreDamaged) {
 
 TEST(ContainerTest, EmptyPayloadIsAValidContainer) {
     TempDir dir;
-    test::WriteBytes(dir / "f", MakeContainer(Bytes{}));
+    WriteBytes(dir / "f", MakeContainer(Bytes{}));
     ContainerHeader header;
     ExtractStatus failure = Ok;
     ContainerPlacement where;
@@ -162,22 +159,22 @@ TEST(RiddleTest, ReadsTheHintBounded) {
     char riddle[256];
     std::uint8_t isProtected = 99;
 
-    test::ContainerSpec spec;
+    ContainerSpec spec;
     spec.passwordProtected = false;
-    test::WriteBytes(dir / "none", MakeContainer(BytesOf("x"), spec));
+    WriteBytes(dir / "none", MakeContainer(BytesOf("x"), spec));
     std::strcpy(riddle, "stale");
     ASSERT_TRUE(job.ReadRiddle((dir / "none").c_str(), riddle, &isProtected));
     EXPECT_STREQ(riddle, "");
     EXPECT_EQ(isProtected, 0);
 
     spec.riddle = std::string(255, 'r');
-    test::WriteBytes(dir / "long", MakeContainer(BytesOf("x"), spec));
+    WriteBytes(dir / "long", MakeContainer(BytesOf("x"), spec));
     ASSERT_TRUE(job.ReadRiddle((dir / "long").c_str(), riddle, nullptr));
     EXPECT_EQ(std::string(riddle), std::string(255, 'r'));
 
     // A field without any NUL yields its first 255 characters.
     spec.riddle = std::string(256, 's');
-    test::WriteBytes(dir / "full", MakeContainer(BytesOf("x"), spec));
+    WriteBytes(dir / "full", MakeContainer(BytesOf("x"), spec));
     ASSERT_TRUE(job.ReadRiddle((dir / "full").c_str(), riddle, nullptr));
     EXPECT_EQ(std::string(riddle), std::string(255, 's'));
     EXPECT_EQ(job.status, Ok);
@@ -191,8 +188,8 @@ TEST(RiddleTest, FailuresLeaveOutputsAlone) {
     EXPECT_FALSE(job.ReadRiddle((dir / "missing").c_str(), riddle, &isProtected));
     EXPECT_EQ(job.status, Ok);
     Bytes file = MakeContainer(BytesOf("x"));
-    file[test::BytesOf("MZ-stub-bytes").size()] = 'Y';
-    test::WriteBytes(dir / "bad", file);
+    file[BytesOf("MZ-stub-bytes").size()] = 'Y';
+    WriteBytes(dir / "bad", file);
     EXPECT_FALSE(job.ReadRiddle((dir / "bad").c_str(), riddle, &isProtected));
     EXPECT_EQ(job.status, DataDamaged);
     EXPECT_STREQ(riddle, "keep");

@@ -20,47 +20,39 @@
 #include "cipher/byte_sum.h"
 #include "cipher/key.h"
 #include "engine/container.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::BytesOf;
-using test::MakeContainer;
-using test::TempDir;
-
-std::vector<std::pair<std::int32_t, std::int32_t>> calls;
-void Record(std::int32_t done, std::int32_t total) {
-    calls.emplace_back(done, total);
-}
+using namespace test;
 
 struct PassRun {
     bool ok;
     ExtractStatus status;
     Bytes output;
-    std::vector<std::pair<std::int32_t, std::int32_t>> progress;
+    Progress progress;
 };
 
 PassRun RunPass(const Bytes& container, const std::string& password) {
     TempDir dir;
-    test::WriteBytes(dir / "sfx.exe", container);
+    WriteBytes(dir / "sfx.exe", container);
     ExtractionJob job;
-    job.SetDecryptProgress(Record);
-    calls.clear();
-    const int before = test::OpenDescriptorCount();
+    job.SetDecryptProgress(RecordProgress);
+    recordedProgress.clear();
+    const int before = OpenDescriptorCount();
     PassRun run;
     run.ok = DecryptionPass::Run(job, (dir / "sfx.exe").c_str(), (dir / "out").c_str(),
                                  password.c_str());
-    EXPECT_EQ(test::OpenDescriptorCount(), before) << "a stream was left open";
+    EXPECT_EQ(OpenDescriptorCount(), before) << "a stream was left open";
     run.status = job.decryptStatus;
-    run.output = test::ReadBytes(dir / "out");
-    run.progress = calls;
+    run.output = ReadBytes(dir / "out");
+    run.progress = recordedProgress;
     return run;
 }
 
-std::vector<std::pair<std::int32_t, std::int32_t>> Expected(std::int32_t total) {
-    std::vector<std::pair<std::int32_t, std::int32_t>> expected;
+Progress Expected(std::int32_t total) {
+    Progress expected;
     for (std::int32_t done = 0; done <= total - total % 8; done += 8) {
         if (done % 5000 == 0)
             expected.emplace_back(done, total);
@@ -72,7 +64,7 @@ std::vector<std::pair<std::int32_t, std::int32_t>> Expected(std::int32_t total) 
 TEST(DecryptionPassTest, DecryptsAndReportsProgressExactly) {
     for (std::int32_t size : {0, 1, 7, 8, 4999, 5000, 5003, 10000, 64999, 65000, 65008, 130000,
                               200003, 259999, 260000, 260007, 260008, 520005, 1000000}) {
-        Bytes payload = test::RandomBytes(size, size);
+        Bytes payload = RandomBytes(size, size);
         PassRun run = RunPass(MakeContainer(payload), "secret");
         ASSERT_TRUE(run.ok) << size;
         EXPECT_EQ(run.status, Ok);
@@ -90,8 +82,8 @@ TEST(DecryptionPassTest, ProgressPointsOfTheLongestPayloads) {
     // Near 2^31 bytes a 32-bit position would overflow between the last point and the end.
     for (std::int32_t size : {2147480008, 2147483367, INT32_MAX}) {
         ExtractionJob job;
-        job.SetDecryptProgress(Record);
-        calls.clear();
+        job.SetDecryptProgress(RecordProgress);
+        recordedProgress.clear();
         DecryptedPayload payload;
         payload.job = &job;
         payload.total = size;
@@ -99,9 +91,11 @@ TEST(DecryptionPassTest, ProgressPointsOfTheLongestPayloads) {
         payload.Announce(0);
         payload.Announce(payload.blocksEnd / 2);
         payload.Announce(size);
-        ASSERT_EQ(calls.size(), static_cast<std::size_t>((size & ~7) / 5000 + 1)) << size;
-        for (std::size_t i = 0; i < calls.size(); ++i) {
-            EXPECT_EQ(calls[i], std::make_pair(static_cast<std::int32_t>(i * 5000), size));
+        ASSERT_EQ(recordedProgress.size(), static_cast<std::size_t>((size & ~7) / 5000 + 1))
+            << size;
+        for (std::size_t i = 0; i < recordedProgress.size(); ++i) {
+            EXPECT_EQ(recordedProgress[i],
+                      std::make_pair(static_cast<std::int32_t>(i * 5000), size));
         }
     }
 }
@@ -160,8 +154,8 @@ TEST(DecryptionPassTest, KeyDerivation) {
     // An empty protected password gives no key at all.
     EXPECT_EQ(DeriveKey("", true, a), 0);
 
-    Bytes payload = test::RandomBytes(1000, 3);
-    test::ContainerSpec spec;
+    Bytes payload = RandomBytes(1000, 3);
+    ContainerSpec spec;
     spec.password = "abc";
     EXPECT_TRUE(RunPass(MakeContainer(payload, spec), filled).ok);
     spec.password = std::string(72, 'k') + "tail one";
@@ -171,7 +165,7 @@ TEST(DecryptionPassTest, KeyDerivation) {
 }
 
 TEST(DecryptionPassTest, WrongPasswordsAndSums) {
-    Bytes payload = test::RandomBytes(20000, 9);
+    Bytes payload = RandomBytes(20000, 9);
     PassRun wrong = RunPass(MakeContainer(payload), "not it");
     EXPECT_FALSE(wrong.ok);
     EXPECT_EQ(wrong.status, WrongPassword);
@@ -182,8 +176,8 @@ TEST(DecryptionPassTest, WrongPasswordsAndSums) {
     EXPECT_TRUE(RunPass(MakeContainer(BytesOf("1234567")), "any").ok);
 
     // Equal low word, different high word.
-    test::ContainerSpec spec;
-    spec.checksum = test::ByteSum(payload) + (std::uint64_t{1} << 32);
+    ContainerSpec spec;
+    spec.checksum = ByteSum(payload) + (std::uint64_t{1} << 32);
     EXPECT_EQ(RunPass(MakeContainer(payload, spec), "secret").status, WrongPassword);
 
     // An empty password for a protected container is refused before any key is set.
@@ -198,7 +192,7 @@ std::string shrinkPath;
 std::int64_t shrinkTo = 0;
 std::int32_t shrinkAt = 0;
 void ShrinkSource(std::int32_t done, std::int32_t total) {
-    Record(done, total);
+    RecordProgress(done, total);
     if (done == shrinkAt && total > 0) {
         std::error_code failed;
         std::filesystem::resize_file(shrinkPath, static_cast<std::uintmax_t>(shrinkTo), failed);
@@ -218,29 +212,29 @@ TEST(DecryptionPassTest, PayloadEndingEarlyFailsWithReadFailedAfterWholeBlocks) 
     for (Cut cut : {Cut{80000, 0, 70004}, Cut{80000, 0, 70000}, Cut{80000, 0, 8003},
                     Cut{600000, 0, 300004}, Cut{600000, 0, 270005}, Cut{1000000, 520000, 999999}}) {
         TempDir dir;
-        Bytes payload = test::RandomBytes(cut.payload, 5);
-        test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
+        Bytes payload = RandomBytes(cut.payload, 5);
+        WriteBytes(dir / "sfx.exe", MakeContainer(payload));
         shrinkPath = dir / "sfx.exe";
         shrinkAt = cut.at;
         shrinkTo = static_cast<std::int64_t>(BytesOf("MZ-stub-bytes").size()) +
                    ContainerHeaderSize + cut.kept;
         ExtractionJob job;
         job.SetDecryptProgress(ShrinkSource);
-        calls.clear();
-        const int before = test::OpenDescriptorCount();
+        recordedProgress.clear();
+        const int before = OpenDescriptorCount();
         EXPECT_FALSE(DecryptionPass::Run(job, shrinkPath.c_str(), (dir / "out").c_str(), "secret"));
-        EXPECT_EQ(test::OpenDescriptorCount(), before);
+        EXPECT_EQ(OpenDescriptorCount(), before);
         EXPECT_EQ(job.decryptStatus, ReadFailed);
         const std::size_t whole = static_cast<std::size_t>(cut.kept) / 8 * 8;
-        Bytes written = test::ReadBytes(dir / "out");
+        Bytes written = ReadBytes(dir / "out");
         EXPECT_EQ(written, Bytes(payload.begin(), payload.begin() + whole)) << cut.kept;
         // Heads of the loop reached before the failing read, and no closing call.
-        decltype(calls) expected;
+        Progress expected;
         for (std::size_t done = 0; done <= whole; done += 8) {
             if (done % 5000 == 0)
                 expected.emplace_back(done, cut.payload);
         }
-        EXPECT_EQ(calls, expected) << cut.kept;
+        EXPECT_EQ(recordedProgress, expected) << cut.kept;
     }
     shrinkAt = 0;
 }
@@ -253,12 +247,12 @@ TEST(DecryptionPassTest, UnopenableSourceAndOutput) {
     EXPECT_EQ(job.decryptStatus, ReadFailed);
     EXPECT_TRUE(dir.Entries().empty());
 
-    test::WriteBytes(dir / "sfx.exe", MakeContainer(BytesOf("some payload bytes")));
-    const int before = test::OpenDescriptorCount();
+    WriteBytes(dir / "sfx.exe", MakeContainer(BytesOf("some payload bytes")));
+    const int before = OpenDescriptorCount();
     EXPECT_FALSE(DecryptionPass::Run(job, (dir / "sfx.exe").c_str(),
                                      (dir / "no-such-folder/out").c_str(), "secret"));
     EXPECT_EQ(job.decryptStatus, WriteFailed);
-    EXPECT_EQ(test::OpenDescriptorCount(), before);
+    EXPECT_EQ(OpenDescriptorCount(), before);
 }
 
 #ifndef _WIN32
@@ -268,8 +262,8 @@ TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
     // one while the next is being decrypted, and in the last.
     TempDir dir;
     const std::int32_t size = 600000;
-    Bytes payload = test::RandomBytes(size, 11);
-    test::WriteBytes(dir / "sfx.exe", MakeContainer(payload));
+    Bytes payload = RandomBytes(size, 11);
+    WriteBytes(dir / "sfx.exe", MakeContainer(payload));
     for (rlim_t limit : {rlim_t{0}, rlim_t{4096}, rlim_t{12345}, rlim_t{299999}, rlim_t{599999}}) {
         std::filesystem::remove(dir / "out");  // the pass writes a new file
         pid_t child = fork();
@@ -280,15 +274,16 @@ TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
             const rlim_t unlimited = rl.rlim_cur;
             rl.rlim_cur = limit;
             ExtractionJob job;
-            job.SetDecryptProgress(Record);
-            calls.clear();
+            job.SetDecryptProgress(RecordProgress);
+            recordedProgress.clear();
             setrlimit(RLIMIT_FSIZE, &rl);
             bool ok = DecryptionPass::Run(job, (dir / "sfx.exe").c_str(), (dir / "out").c_str(),
                                           "secret");
             rl.rlim_cur = unlimited;
             setrlimit(RLIMIT_FSIZE, &rl);
             std::FILE* log = std::fopen((dir / "calls").c_str(), "w");
-            for (const auto& [done, total] : calls) std::fprintf(log, "%d %d\n", done, total);
+            for (const auto& [done, total] : recordedProgress)
+                std::fprintf(log, "%d %d\n", done, total);
             std::fclose(log);
             _exit(ok ? 0 : job.decryptStatus);
         }
@@ -297,11 +292,11 @@ TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), WriteFailed) << limit;
         // What fits is written, and nothing else.
-        EXPECT_EQ(test::ReadBytes(dir / "out"),
+        EXPECT_EQ(ReadBytes(dir / "out"),
                   Bytes(payload.begin(), payload.begin() + static_cast<std::ptrdiff_t>(limit)));
         // The progress calls are those of a whole run, cut off after the failure: every
         // point up to the last byte written, and no closing call.
-        decltype(calls) logged;
+        Progress logged;
         std::FILE* log = std::fopen((dir / "calls").c_str(), "r");
         ASSERT_NE(log, nullptr);
         int done = 0;
@@ -312,7 +307,7 @@ TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
         ASSERT_LE(logged.size(), whole.size() - 1) << limit;
         EXPECT_TRUE(std::equal(logged.begin(), logged.end(), whole.begin())) << limit;
         // Every point up to the block that failed, none past it.
-        decltype(calls) upToFailure;
+        Progress upToFailure;
         for (const auto& call : whole) {
             if (call.second > 0 && call.first <= static_cast<std::int32_t>(limit / 8 * 8))
                 upToFailure.push_back(call);
@@ -325,7 +320,7 @@ TEST(DecryptionPassTest, FailedWritesAreWriteFailed) {
 TEST(ByteSumTest, BothWaysGiveTheExactSum) {
     // Lengths around the 8- and 16-byte pieces and the 128-word folding of the portable
     // way, at every start offset within a word; all bytes 255 push every lane to its limit.
-    Bytes random = test::RandomBytes(5000, 31);
+    Bytes random = RandomBytes(5000, 31);
     Bytes full(5000, 0xFF);
     for (const Bytes* bytes : {&random, &full}) {
         for (std::size_t offset = 0; offset < 8; ++offset) {

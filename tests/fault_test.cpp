@@ -18,13 +18,12 @@
 
 #include "engine/job.h"
 #include "platform/allocation.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::BytesOf;
+using namespace test;
 
 // What a child process may be held to.
 struct Limits {
@@ -49,12 +48,6 @@ bool Restrict(const Limits& limits) {
     return true;
 }
 
-int ExitCodeOf(pid_t child) {
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 // Extracts in a child process held to `limits`: the status (0 for success), with
 // DescriptorLeft added when the extraction left a file open.
 int ExtractInChild(const std::string& source, const std::string& destination,
@@ -63,13 +56,13 @@ int ExtractInChild(const std::string& source, const std::string& destination,
     if (child == 0) {
         if (!Restrict(limits))
             _exit(CannotRestrict);
-        const int descriptors = test::OpenDescriptorCount();
+        const int descriptors = OpenDescriptorCount();
         ExtractionJob job;
         const bool ok = job.Extract(source.c_str(), destination.c_str(), "secret");
-        const int leak = test::OpenDescriptorCount() == descriptors ? 0 : DescriptorLeft;
+        const int leak = OpenDescriptorCount() == descriptors ? 0 : DescriptorLeft;
         _exit((ok ? 0 : job.status) | leak);
     }
-    return ExitCodeOf(child);
+    return ExitStatusOf(child);
 }
 
 // A copy of unsfx in a folder of its own, so that an unprivileged child can run it wherever
@@ -78,7 +71,7 @@ class UnsfxCopy {
   public:
     UnsfxCopy() {
         std::filesystem::permissions(dir_.path(), std::filesystem::perms::all);
-        std::filesystem::copy_file(test::BinPath("unsfx"), program_);
+        std::filesystem::copy_file(BinPath("unsfx"), program_);
         std::filesystem::permissions(program_, std::filesystem::perms::all);
     }
     // Starts `unsfx ARGUMENTS...` held to `limits`, its standard output to `output` (the null
@@ -93,25 +86,22 @@ class UnsfxCopy {
             dup2(null, 2);
             if (!Restrict(limits))
                 _exit(CannotRestrict);
-            std::vector<char*> argv = {const_cast<char*>(program_.c_str())};
-            for (const std::string& argument : arguments)
-                argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            execv(program_.c_str(), argv.data());
-            _exit(127);
+            std::vector<std::string> argv = {program_};
+            argv.insert(argv.end(), arguments.begin(), arguments.end());
+            ExecOrExit(argv);
         }
         return child;
     }
 
   private:
-    test::TempDir dir_;
+    TempDir dir_;
     const std::string program_ = dir_ / "unsfx";
 };
 
 // Runs `unsfx extract SOURCE -o DESTINATION -p secret --force` held to `limits`.
 int UnsfxInChild(const std::string& source, const std::string& destination, const Limits& limits) {
     UnsfxCopy unsfx;
-    return ExitCodeOf(
+    return ExitStatusOf(
         unsfx.Start({"extract", source, "-o", destination, "-p", "secret", "--force"}, limits));
 }
 
@@ -123,7 +113,7 @@ bool PermissionsHold(const std::string& path, int access) {
         limits.unprivileged = true;
         _exit(Restrict(limits) && ::access(path.c_str(), access) != 0 ? 0 : 1);
     }
-    return ExitCodeOf(child) == 0;
+    return ExitStatusOf(child) == 0;
 }
 
 // A folder, open to an unprivileged child, with a stored and a compressed packed file of the
@@ -132,11 +122,11 @@ class FaultTest : public testing::Test {
   protected:
     void SetUp() override {
         std::filesystem::permissions(dir_.path(), std::filesystem::perms::all);
-        test::ContainerSpec packed;
+        ContainerSpec packed;
         packed.compressed = true;
-        test::WriteBytes(dir_ / "plain.exe", test::MakeContainer(plain_));
-        test::WriteBytes(dir_ / "packed.exe", test::MakeContainer(stream_, packed));
-        test::WriteBytes(destination_, before_);
+        WriteBytes(dir_ / "plain.exe", MakeContainer(plain_));
+        WriteBytes(dir_ / "packed.exe", MakeContainer(stream_, packed));
+        WriteBytes(destination_, before_);
     }
 
     void TearDown() override {
@@ -152,19 +142,19 @@ class FaultTest : public testing::Test {
     // The destination as it was and nothing else beside the packed files, but the
     // intermediate file (complete) when `intermediateStays`.
     void ExpectNothingLost(bool intermediateStays, const std::string& what) {
-        EXPECT_EQ(test::ReadBytes(destination_), before_) << what;
+        EXPECT_EQ(ReadBytes(destination_), before_) << what;
         std::vector<std::string> expected = {"out", "packed.exe", "plain.exe"};
         if (intermediateStays) {
             expected.insert(expected.begin() + 1, "out.lzw");
-            EXPECT_EQ(test::ReadBytes(dir_ / "out.lzw"), stream_) << what;
+            EXPECT_EQ(ReadBytes(dir_ / "out.lzw"), stream_) << what;
         }
         EXPECT_EQ(dir_.Entries(), expected) << what;
         std::filesystem::remove(dir_ / "out.lzw");
     }
 
-    test::TempDir dir_;
-    const Bytes plain_ = test::TextBytes(2000000, 5);
-    const Bytes stream_ = test::Intermediate(plain_);
+    TempDir dir_;
+    const Bytes plain_ = TextBytes(2000000, 5);
+    const Bytes stream_ = Intermediate(plain_);
     const std::string destination_ = dir_ / "out";
     const Bytes before_ = BytesOf("precious");
 };
@@ -191,7 +181,7 @@ TEST_F(FaultTest, DiskFullWhileDecryptingOrDecoding) {
 TEST_F(FaultTest, FolderNotWritable) {
     const std::string locked = dir_ / "locked";
     std::filesystem::create_directory(locked);
-    test::WriteBytes(locked + "/out", before_);
+    WriteBytes(locked + "/out", before_);
     std::filesystem::permissions(
         locked, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec |
                     std::filesystem::perms::others_read | std::filesystem::perms::others_exec);
@@ -202,7 +192,7 @@ TEST_F(FaultTest, FolderNotWritable) {
     for (bool compressed : {false, true}) {
         EXPECT_EQ(ExtractInChild(Source(compressed), locked + "/out", unprivileged), WriteFailed);
         EXPECT_EQ(UnsfxInChild(Source(compressed), locked + "/out", unprivileged), WriteFailed);
-        EXPECT_EQ(test::ReadBytes(locked + "/out"), before_);
+        EXPECT_EQ(ReadBytes(locked + "/out"), before_);
         std::error_code ignored;
         EXPECT_EQ(std::distance(std::filesystem::directory_iterator(locked, ignored),
                                 std::filesystem::directory_iterator()),
@@ -214,12 +204,12 @@ TEST_F(FaultTest, FolderNotWritable) {
         return;
     ASSERT_EQ(chown((locked + "/out").c_str(), 65534, 65534), 0);
     for (bool compressed : {false, true}) {
-        test::WriteBytes(locked + "/out", before_);
+        WriteBytes(locked + "/out", before_);
         EXPECT_EQ(ExtractInChild(Source(compressed), locked + "/out", unprivileged), 0);
-        EXPECT_EQ(test::ReadBytes(locked + "/out"), plain_);
-        test::WriteBytes(locked + "/out", before_);
+        EXPECT_EQ(ReadBytes(locked + "/out"), plain_);
+        WriteBytes(locked + "/out", before_);
         EXPECT_EQ(UnsfxInChild(Source(compressed), locked + "/out", unprivileged), 0);
-        EXPECT_EQ(test::ReadBytes(locked + "/out"), plain_);
+        EXPECT_EQ(ReadBytes(locked + "/out"), plain_);
     }
 }
 
@@ -236,13 +226,13 @@ TEST_F(FaultTest, UnreadableSource) {
 
 TEST_F(FaultTest, AllocationFailureInTheDecompressionPass) {
     for (int allowed : {0, 1}) {
-        const int descriptors = test::OpenDescriptorCount();
+        const int descriptors = OpenDescriptorCount();
         ExtractionJob job;
         platform::FailAllocationsAfter(allowed);
         EXPECT_FALSE(job.Extract(Source(true).c_str(), destination_.c_str(), "secret"));
         platform::FailAllocationsAfter(-1);
         EXPECT_EQ(job.status, OutOfMemory);
-        EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+        EXPECT_EQ(OpenDescriptorCount(), descriptors);
         ExpectNothingLost(true, "allocation " + std::to_string(allowed) + " fails");
     }
 }
@@ -272,7 +262,7 @@ TEST_F(FaultTest, ThroughTheCommandLine) {
 
     // With room enough the same run succeeds, so the failures above came from the faults.
     EXPECT_EQ(UnsfxInChild(Source(true), destination_, {}), 0);
-    EXPECT_EQ(test::ReadBytes(destination_), plain_);
+    EXPECT_EQ(ReadBytes(destination_), plain_);
 }
 
 // What stands at a path, told without following a link or opening a FIFO.
@@ -284,7 +274,7 @@ std::string Snapshot(const std::string& path) {
         return "link to " + std::filesystem::read_symlink(path).string();
     if (S_ISFIFO(info.st_mode))
         return "FIFO";
-    const Bytes bytes = test::ReadBytes(path);
+    const Bytes bytes = ReadBytes(path);
     return "file " + std::to_string(info.st_mode & 07777) + " of " + std::to_string(info.st_uid) +
            ": " +
            std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 40));
@@ -316,7 +306,7 @@ void Put(Standing standing, const std::string& path, const std::string& victim) 
         case Standing::File:
         case Standing::PrivateFile:
         case Standing::ReadOnlyFile:
-            test::WriteBytes(path, BytesOf("what stood there"));
+            WriteBytes(path, BytesOf("what stood there"));
             chmod(path.c_str(), standing == Standing::File          ? 0644
                                 : standing == Standing::PrivateFile ? 0600
                                                                     : 0444);
@@ -369,20 +359,19 @@ TEST(HostileDestinationTest, OnlyTheVerifiedDestinationChanges) {
         {"nothing at DEST", Standing::Nothing, Standing::Nothing, false, true, false, true, 0,
          0644},
     };
-    const Bytes plain = test::TextBytes(300000, 8);
-    test::ContainerSpec packed;
+    const Bytes plain = TextBytes(300000, 8);
+    ContainerSpec packed;
     packed.compressed = true;
     UnsfxCopy unsfx;
     for (const Row& row : rows) {
-        test::TempDir dir;
+        TempDir dir;
         std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
         const std::string source = dir / "file.exe";
         const std::string destination = dir / "dest";
         const std::string victim = dir / "victim.cfg";
-        test::WriteBytes(source, row.compressed
-                                     ? test::MakeContainer(test::Intermediate(plain), packed)
-                                     : test::MakeContainer(plain));
-        test::WriteBytes(victim, BytesOf("victim"));
+        WriteBytes(source, row.compressed ? MakeContainer(Intermediate(plain), packed)
+                                          : MakeContainer(plain));
+        WriteBytes(victim, BytesOf("victim"));
         Put(row.atDestination, destination, victim);
         Put(row.atLzw, destination + ".lzw", victim);
         const std::string destinationBefore = Snapshot(destination);
@@ -394,12 +383,12 @@ TEST(HostileDestinationTest, OnlyTheVerifiedDestinationChanges) {
             arguments.push_back("--force");
         Limits limits;
         limits.unprivileged = row.unprivileged;
-        EXPECT_EQ(ExitCodeOf(unsfx.Start(arguments, limits)), row.exit) << row.what;
+        EXPECT_EQ(ExitStatusOf(unsfx.Start(arguments, limits)), row.exit) << row.what;
 
-        EXPECT_EQ(test::ReadBytes(victim), BytesOf("victim")) << row.what;
+        EXPECT_EQ(ReadBytes(victim), BytesOf("victim")) << row.what;
         EXPECT_EQ(Snapshot(destination + ".lzw"), lzwBefore) << row.what;
         if (row.exit == 0) {
-            EXPECT_EQ(test::ReadBytes(destination), plain) << row.what;
+            EXPECT_EQ(ReadBytes(destination), plain) << row.what;
             struct stat info;
             ASSERT_EQ(lstat(destination.c_str(), &info), 0);
             EXPECT_TRUE(S_ISREG(info.st_mode)) << row.what;
@@ -417,17 +406,16 @@ TEST(HostileDestinationTest, OnlyTheVerifiedDestinationChanges) {
 // Two runs extracting different files to one destination at once: each succeeds only with
 // its own bytes in place; without --force exactly one of them succeeds.
 TEST(HostileDestinationTest, ConcurrentExtractionsToOneDestination) {
-    const Bytes first = test::TextBytes(3000000, 21);
-    const Bytes second = test::TextBytes(3000000, 22);
-    test::ContainerSpec packed;
+    const Bytes first = TextBytes(3000000, 21);
+    const Bytes second = TextBytes(3000000, 22);
+    ContainerSpec packed;
     packed.compressed = true;
     UnsfxCopy unsfx;
     for (bool force : {false, true}) {
         for (int round = 0; round < 3; ++round) {
-            test::TempDir dir;
-            test::WriteBytes(dir / "a.exe", test::MakeContainer(test::Intermediate(first), packed));
-            test::WriteBytes(dir / "b.exe",
-                             test::MakeContainer(test::Intermediate(second), packed));
+            TempDir dir;
+            WriteBytes(dir / "a.exe", MakeContainer(Intermediate(first), packed));
+            WriteBytes(dir / "b.exe", MakeContainer(Intermediate(second), packed));
             const std::string destination = dir / "out";
             std::vector<std::string> a = {"extract",   dir / "a.exe", "-o",
                                           destination, "-p",          "secret"};
@@ -439,9 +427,9 @@ TEST(HostileDestinationTest, ConcurrentExtractionsToOneDestination) {
             }
             const pid_t childA = unsfx.Start(a, {});
             const pid_t childB = unsfx.Start(b, {});
-            const int exitA = ExitCodeOf(childA);
-            const int exitB = ExitCodeOf(childB);
-            const Bytes result = test::ReadBytes(destination);
+            const int exitA = ExitStatusOf(childA);
+            const int exitB = ExitStatusOf(childB);
+            const Bytes result = ReadBytes(destination);
             EXPECT_TRUE(result == first || result == second) << "a file equal to neither";
             if (force) {
                 EXPECT_EQ(exitA, 0);
@@ -459,16 +447,15 @@ TEST(HostileDestinationTest, ConcurrentExtractionsToOneDestination) {
 // `-o -` into a pipe that is closed early: a failed write, with nothing decrypted left on
 // disk, and no scratch file in the folder for temporary files.
 TEST(HostileDestinationTest, ClosedPipeIsAFailedWrite) {
-    const Bytes plain = test::TextBytes(2000000, 9);
-    test::ContainerSpec packed;
+    const Bytes plain = TextBytes(2000000, 9);
+    ContainerSpec packed;
     packed.compressed = true;
     UnsfxCopy unsfx;
     for (bool compressed : {false, true}) {
-        test::TempDir dir;
-        test::TempDir scratch;
-        test::WriteBytes(dir / "file.exe",
-                         compressed ? test::MakeContainer(test::Intermediate(plain), packed)
-                                    : test::MakeContainer(plain));
+        TempDir dir;
+        TempDir scratch;
+        WriteBytes(dir / "file.exe",
+                   compressed ? MakeContainer(Intermediate(plain), packed) : MakeContainer(plain));
         int ends[2];
         ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);  // the child keeps only its standard output
         setenv("TMPDIR", scratch.path().c_str(), 1);
@@ -479,7 +466,7 @@ TEST(HostileDestinationTest, ClosedPipeIsAFailedWrite) {
         char head[10];
         EXPECT_EQ(read(ends[0], head, sizeof head), static_cast<ssize_t>(sizeof head));
         close(ends[0]);
-        EXPECT_EQ(ExitCodeOf(child), WriteFailed) << compressed;
+        EXPECT_EQ(ExitStatusOf(child), WriteFailed) << compressed;
         EXPECT_TRUE(scratch.Entries().empty()) << compressed;
         EXPECT_EQ(dir.Entries(), std::vector<std::string>{"file.exe"});
     }

@@ -11,20 +11,19 @@
 #include "platform/files.h"
 #include "platform/own_file.h"
 #include "platform/temporaries.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 #include "tools/container_writer.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::TempDir;
+using namespace test;
 
 TEST(TemporaryTrackingTest, OnlyTrackedFilesGo) {
     TempDir dir;
     char made[512];
     ASSERT_TRUE(platform::CreateUniqueSibling((dir / "dest").c_str(), made, sizeof made));
-    test::WriteBytes(dir / "kept.lzw", Bytes{1});
+    WriteBytes(dir / "kept.lzw", Bytes{1});
     platform::TrackTemporary((dir / "kept.lzw").c_str());
     platform::UntrackTemporary((dir / "kept.lzw").c_str());
     platform::RemoveTrackedTemporaries();
@@ -40,17 +39,16 @@ TEST(TemporaryTrackingTest, OnlyTrackedFilesGo) {
 // Starts unsfx, waits until its temporary file shows, interrupts it and checks the folder.
 void InterruptWhileWriting(bool compress, int signal) {
     TempDir dir;
-    const Bytes content =
-        compress ? test::TextBytes(60u << 20, 1) : test::RandomBytes(96u << 20, 2);
+    const Bytes content = compress ? TextBytes(60u << 20, 1) : RandomBytes(96u << 20, 2);
     PackOptions options;
     options.password = "pw";
     options.compressed = compress;
-    const Bytes stub = test::BytesOf("MZ");
+    const Bytes stub = BytesOf("MZ");
     std::string error;
     ASSERT_TRUE(WriteSelfExtractor(stub.data(), stub.size(), content.data(), content.size(),
                                    dir / "packed.exe", options, error))
         << error;
-    const std::string unsfx = test::BinPath("unsfx");
+    const std::string unsfx = BinPath("unsfx");
     const std::string out = dir / "out.bin";
     pid_t child = fork();
     if (child == 0) {

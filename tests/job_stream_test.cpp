@@ -12,24 +12,16 @@
 #include "engine/job.h"
 #include "lzw/decompression_pass.h"
 #include "platform/worker.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::MakeContainer;
-using test::TempDir;
-
-test::ContainerSpec Compressed() {
-    test::ContainerSpec spec;
-    spec.compressed = true;
-    return spec;
-}
+using namespace test;
 
 // An intermediate file whose first code (511 at 9 bits) names no dictionary entry.
 Bytes BrokenIntermediate() {
-    Bytes bytes = test::BytesOf(std::string("lzw") + '\0');
+    Bytes bytes = BytesOf(std::string("lzw") + '\0');
     bytes.insert(bytes.end(), 64, 0xFF);
     return bytes;
 }
@@ -44,20 +36,20 @@ class JobStreamTest : public ::testing::Test {
             oldTmp_ = old;
             hadTmp_ = true;
         }
-        test::SetEnv("TMPDIR", temp_.path().c_str(), 1);
-        plain_ = test::TextBytes(120000, 7);
+        SetEnv("TMPDIR", temp_.path().c_str(), 1);
+        plain_ = TextBytes(120000, 7);
         WriteSource("plain.exe", MakeContainer(plain_));
-        WriteSource("packed.exe", MakeContainer(test::Intermediate(plain_), Compressed()));
-        WriteSource("broken.exe", MakeContainer(BrokenIntermediate(), Compressed()));
+        WriteSource("packed.exe", MakeContainer(Intermediate(plain_), {.compressed = true}));
+        WriteSource("broken.exe", MakeContainer(BrokenIntermediate(), {.compressed = true}));
     }
     void TearDown() override {
         if (hadTmp_)
-            test::SetEnv("TMPDIR", oldTmp_.c_str(), 1);
+            SetEnv("TMPDIR", oldTmp_.c_str(), 1);
         else
-            test::UnsetEnv("TMPDIR");
+            UnsetEnv("TMPDIR");
     }
     void WriteSource(const std::string& name, const Bytes& bytes) {
-        test::WriteBytes(sources_ / name, bytes);
+        WriteBytes(sources_ / name, bytes);
     }
     std::string Source(const std::string& name) { return sources_ / name; }
     // Nothing but the sources, and nothing in the temporary folder.
@@ -122,7 +114,7 @@ TEST_F(JobStreamTest, TestFailuresKeepNothing) {
 }
 
 TEST_F(JobStreamTest, TestFallsBackBesideTheSource) {
-    test::SetEnv("TMPDIR", (temp_ / "no such folder").c_str(), 1);
+    SetEnv("TMPDIR", (temp_ / "no such folder").c_str(), 1);
     ExtractionJob job;
     EXPECT_TRUE(job.Test(Source("packed.exe").c_str(), "secret"));
     EXPECT_FALSE(job.Test(Source("broken.exe").c_str(), "secret"));
@@ -182,15 +174,15 @@ TEST(DecodedAlongsideTest, EachSlotGetsItsPassCallsAndEveryByte) {
         Bytes plain;
         bool compressed;
     };
-    const Row rows[] = {{test::TextBytes(1000, 1), true},
-                        {test::TextBytes(700000, 2), true},
-                        {test::RandomBytes(3000000, 3), true},
+    const Row rows[] = {{TextBytes(1000, 1), true},
+                        {TextBytes(700000, 2), true},
+                        {RandomBytes(3000000, 3), true},
                         {Bytes(17000000, 0xFF), false},
                         {Bytes(17000000, 0xFF), true}};
     for (const Row& row : rows) {
-        const Bytes stream = row.compressed ? test::Intermediate(row.plain) : row.plain;
-        test::WriteBytes(dir / "in.exe", row.compressed ? MakeContainer(stream, Compressed())
-                                                        : MakeContainer(stream));
+        const Bytes stream = row.compressed ? Intermediate(row.plain) : row.plain;
+        WriteBytes(dir / "in.exe", row.compressed ? MakeContainer(stream, {.compressed = true})
+                                                  : MakeContainer(stream));
         // The calls each pass makes on its own: the decryption pass into a file, the
         // decompression pass from that file.
         std::filesystem::remove(dir / "in.lzw");  // the passes write new files
@@ -229,7 +221,7 @@ TEST(DecodedAlongsideTest, EachSlotGetsItsPassCallsAndEveryByte) {
                                          std::to_string(threads) + " threads" +
                                          (toStream ? ", to a stream" : "");
                 EXPECT_TRUE(ok) << what;
-                EXPECT_TRUE(test::ReadBytes(dir / "got") == row.plain) << what;
+                EXPECT_TRUE(ReadBytes(dir / "got") == row.plain) << what;
                 EXPECT_EQ(decryptCalls, decryptAlone) << what;
                 EXPECT_EQ(lzwCalls, lzwAlone) << what;
             }

@@ -7,21 +7,12 @@
 #include <filesystem>
 
 #include "lzw/decompression_pass.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::BytesOf;
-using test::MakeContainer;
-using test::TempDir;
-
-test::ContainerSpec Compressed() {
-    test::ContainerSpec spec;
-    spec.compressed = true;
-    return spec;
-}
+using namespace test;
 
 // Watches the folder from inside the passes: the run's own files ("~" names), which only
 // their owner may read, and the name ".lzw" beside the destination, which it never uses.
@@ -51,16 +42,16 @@ void CountLzw(std::int32_t, std::int32_t) {
 
 TEST(ExtractTest, UncompressedAndCompressedSucceed) {
     TempDir dir;
-    Bytes plain = test::TextBytes(300000, 1);
-    test::WriteBytes(dir / "plain.exe", MakeContainer(plain));
-    test::WriteBytes(dir / "packed.exe", MakeContainer(test::Intermediate(plain), Compressed()));
+    Bytes plain = TextBytes(300000, 1);
+    WriteBytes(dir / "plain.exe", MakeContainer(plain));
+    WriteBytes(dir / "packed.exe", MakeContainer(Intermediate(plain), {.compressed = true}));
 
     ExtractionJob job;
     lzwCalls = 0;
     job.SetLzwProgress(CountLzw);
     ASSERT_TRUE(job.Extract((dir / "plain.exe").c_str(), (dir / "a.txt").c_str(), "secret"));
     EXPECT_EQ(job.status, Ok);
-    EXPECT_EQ(test::ReadBytes(dir / "a.txt"), plain);
+    EXPECT_EQ(ReadBytes(dir / "a.txt"), plain);
     EXPECT_EQ(lzwCalls, 0);  // never reaches the decompression pass
 
     watchedPath = dir / "report.doc.lzw";
@@ -74,29 +65,29 @@ TEST(ExtractTest, UncompressedAndCompressedSucceed) {
     // decrypted, so no other file is written.
     EXPECT_FALSE(sawWatchedPath);
     EXPECT_EQ(mostOwnFiles, 1u);
-    EXPECT_EQ(test::ReadBytes(dir / "report.doc"), plain);
+    EXPECT_EQ(ReadBytes(dir / "report.doc"), plain);
     EXPECT_EQ(dir.Entries(),
               (std::vector<std::string>{"a.txt", "packed.exe", "plain.exe", "report.doc"}));
 }
 
 TEST(ExtractTest, ReplacesAnExistingFileOnlyOnSuccess) {
     TempDir dir;
-    Bytes plain = test::RandomBytes(12345, 2);
-    test::WriteBytes(dir / "plain.exe", MakeContainer(plain));
-    test::WriteBytes(dir / "packed.exe", MakeContainer(test::Intermediate(plain), Compressed()));
+    Bytes plain = RandomBytes(12345, 2);
+    WriteBytes(dir / "plain.exe", MakeContainer(plain));
+    WriteBytes(dir / "packed.exe", MakeContainer(Intermediate(plain), {.compressed = true}));
     const Bytes before = BytesOf("what stood there before");
     for (const char* source : {"plain.exe", "packed.exe"}) {
-        test::WriteBytes(dir / "out", before);
+        WriteBytes(dir / "out", before);
         ExtractionJob job;
         EXPECT_FALSE(job.Extract((dir / source).c_str(), (dir / "out").c_str(), "wrong"));
         EXPECT_EQ(job.status, WrongPassword);
-        EXPECT_EQ(test::ReadBytes(dir / "out"), before) << source;
+        EXPECT_EQ(ReadBytes(dir / "out"), before) << source;
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out", "packed.exe", "plain.exe"}));
 
         // A second attempt on the same job reports only its own outcome.
         ASSERT_TRUE(job.Extract((dir / source).c_str(), (dir / "out").c_str(), "secret"));
         EXPECT_EQ(job.status, Ok);
-        EXPECT_EQ(test::ReadBytes(dir / "out"), plain);
+        EXPECT_EQ(ReadBytes(dir / "out"), plain);
     }
 }
 
@@ -109,7 +100,7 @@ TEST(ExtractTest, SourceFailuresTouchNothing) {
 
     Bytes file = MakeContainer(BytesOf("data"));
     file[BytesOf("MZ-stub-bytes").size() + 3] = 'x';
-    test::WriteBytes(dir / "bad.exe", file);
+    WriteBytes(dir / "bad.exe", file);
     EXPECT_FALSE(job.Extract((dir / "bad.exe").c_str(), (dir / "out").c_str(), "pw"));
     EXPECT_EQ(job.status, DataDamaged);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"bad.exe"});
@@ -117,21 +108,21 @@ TEST(ExtractTest, SourceFailuresTouchNothing) {
 
 TEST(ExtractTest, FailedDecompressionKeepsTheIntermediateOnly) {
     TempDir dir;
-    Bytes stream = test::Intermediate(test::TextBytes(50000, 3));
+    Bytes stream = Intermediate(TextBytes(50000, 3));
     stream.resize(stream.size() - 40);  // the code stream ends early
-    test::WriteBytes(dir / "packed.exe", MakeContainer(stream, Compressed()));
-    test::WriteBytes(dir / "out", BytesOf("old"));
+    WriteBytes(dir / "packed.exe", MakeContainer(stream, {.compressed = true}));
+    WriteBytes(dir / "out", BytesOf("old"));
     ExtractionJob job;
     EXPECT_FALSE(job.Extract((dir / "packed.exe").c_str(), (dir / "out").c_str(), "secret"));
     EXPECT_EQ(job.status, DecompressFailed);
-    EXPECT_EQ(test::ReadBytes(dir / "out"), BytesOf("old"));
-    EXPECT_EQ(test::ReadBytes(dir / "out.lzw"), stream);
+    EXPECT_EQ(ReadBytes(dir / "out"), BytesOf("old"));
+    EXPECT_EQ(ReadBytes(dir / "out.lzw"), stream);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"out", "out.lzw", "packed.exe"}));
 
     // A wrong magic in the decrypted stream is a decompression failure too.
-    Bytes noMagic = test::Intermediate(BytesOf("abc"));
+    Bytes noMagic = Intermediate(BytesOf("abc"));
     noMagic[3] = '!';
-    test::WriteBytes(dir / "magic.exe", MakeContainer(noMagic, Compressed()));
+    WriteBytes(dir / "magic.exe", MakeContainer(noMagic, {.compressed = true}));
     EXPECT_FALSE(job.Extract((dir / "magic.exe").c_str(), (dir / "m").c_str(), "secret"));
     EXPECT_EQ(job.status, DecompressFailed);
     EXPECT_FALSE(std::filesystem::exists(dir / "m"));
@@ -139,12 +130,12 @@ TEST(ExtractTest, FailedDecompressionKeepsTheIntermediateOnly) {
 
 TEST(ExtractTest, DestinationsThatCannotBeWritten) {
     TempDir dir;
-    Bytes plain = test::RandomBytes(1000, 4);
-    test::WriteBytes(dir / "plain.exe", MakeContainer(plain));
-    test::WriteBytes(dir / "packed.exe", MakeContainer(test::Intermediate(plain), Compressed()));
+    Bytes plain = RandomBytes(1000, 4);
+    WriteBytes(dir / "plain.exe", MakeContainer(plain));
+    WriteBytes(dir / "packed.exe", MakeContainer(Intermediate(plain), {.compressed = true}));
     std::filesystem::create_directory(dir / "folder");
     for (const char* source : {"plain.exe", "packed.exe"}) {
-        const int before = test::OpenDescriptorCount();
+        const int before = OpenDescriptorCount();
         ExtractionJob job;
         const std::string sourcePath = dir / source;
         auto fails = [&](const std::string& destination) {
@@ -155,7 +146,7 @@ TEST(ExtractTest, DestinationsThatCannotBeWritten) {
         fails(dir / "no-such-folder/out");
         fails(dir / "folder");  // a directory at the destination
         fails("");
-        EXPECT_EQ(test::OpenDescriptorCount(), before);
+        EXPECT_EQ(OpenDescriptorCount(), before);
     }
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"folder", "packed.exe", "plain.exe"}));
     EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
@@ -164,8 +155,8 @@ TEST(ExtractTest, DestinationsThatCannotBeWritten) {
 TEST(ExtractTest, PathLimits) {
     TempDir dir;
     Bytes plain = BytesOf("payload");
-    test::WriteBytes(dir / "plain.exe", MakeContainer(plain));
-    test::WriteBytes(dir / "packed.exe", MakeContainer(test::Intermediate(plain), Compressed()));
+    WriteBytes(dir / "plain.exe", MakeContainer(plain));
+    WriteBytes(dir / "packed.exe", MakeContainer(Intermediate(plain), {.compressed = true}));
     const std::string base = dir / "";
     // A path of exactly `length` characters, through as many folders as names allow.
     auto pathOf = [&](std::size_t length) {
@@ -185,7 +176,7 @@ TEST(ExtractTest, PathLimits) {
         if (length > longest)
             continue;
         EXPECT_TRUE(job.Extract((dir / "plain.exe").c_str(), pathOf(length).c_str(), "secret"));
-        EXPECT_EQ(test::ReadBytes(pathOf(length)), plain) << length;
+        EXPECT_EQ(ReadBytes(pathOf(length)), plain) << length;
     }
     EXPECT_FALSE(job.Extract((dir / "plain.exe").c_str(), pathOf(longest + 1).c_str(), "secret"));
     EXPECT_EQ(job.status, WriteFailed);
@@ -201,15 +192,15 @@ TEST(DecompressionPassTest, FramingAndOpenFailures) {
     TempDir dir;
     ExtractionJob job;
     auto run = [&](const Bytes& intermediate) {
-        test::WriteBytes(dir / "in.lzw", intermediate);
+        WriteBytes(dir / "in.lzw", intermediate);
         std::filesystem::remove(dir / "out");
-        const int before = test::OpenDescriptorCount();
+        const int before = OpenDescriptorCount();
         bool ok = DecompressionPass::Run(job, (dir / "in.lzw").c_str(), (dir / "out").c_str());
-        EXPECT_EQ(test::OpenDescriptorCount(), before);
+        EXPECT_EQ(OpenDescriptorCount(), before);
         return ok;
     };
-    EXPECT_TRUE(run(test::Intermediate({})));
-    EXPECT_TRUE(test::ReadBytes(dir / "out").empty());
+    EXPECT_TRUE(run(Intermediate({})));
+    EXPECT_TRUE(ReadBytes(dir / "out").empty());
 
     job.status = Ok;
     EXPECT_FALSE(run(Bytes{'l', 'z', 'w', 'x', 0, 0, 0}));
@@ -222,7 +213,7 @@ TEST(DecompressionPassTest, FramingAndOpenFailures) {
     EXPECT_FALSE(DecompressionPass::Run(job, (dir / "none").c_str(), (dir / "out").c_str()));
     EXPECT_EQ(job.status, WriteFailed);
     job.status = Ok;
-    test::WriteBytes(dir / "in.lzw", test::Intermediate(BytesOf("x")));
+    WriteBytes(dir / "in.lzw", Intermediate(BytesOf("x")));
     EXPECT_FALSE(
         DecompressionPass::Run(job, (dir / "in.lzw").c_str(), (dir / "no/such/out").c_str()));
     EXPECT_EQ(job.status, WriteFailed);
@@ -232,9 +223,9 @@ TEST(DecompressionPassTest, FramingAndOpenFailures) {
 
     // A run after failed ones behaves like a first run.
     job.status = Ok;
-    Bytes plain = test::TextBytes(10000, 6);
-    EXPECT_TRUE(run(test::Intermediate(plain)));
-    EXPECT_EQ(test::ReadBytes(dir / "out"), plain);
+    Bytes plain = TextBytes(10000, 6);
+    EXPECT_TRUE(run(Intermediate(plain)));
+    EXPECT_EQ(ReadBytes(dir / "out"), plain);
     EXPECT_EQ(job.status, Ok);
 }
 

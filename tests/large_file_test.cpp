@@ -7,23 +7,25 @@
 #include "engine/container.h"
 #include "engine/job.h"
 #include "platform/files.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
+using namespace test;
+
 TEST(LargeFileTest, ContainerAfterMoreThanTwoGibibytes) {
-    test::TempDir dir;
-    const test::Bytes content = test::TextBytes(5000, 3);
-    test::ContainerSpec spec;
+    TempDir dir;
+    const Bytes content = TextBytes(5000, 3);
+    ContainerSpec spec;
     spec.stub = {};
     spec.riddle = "far away";
-    spec.description = test::BytesOf("after the gap");
-    const test::Bytes container = test::MakeContainer(content, spec);
+    spec.description = BytesOf("after the gap");
+    const Bytes container = MakeContainer(content, spec);
 
     // A sparse gap of 2.25 GiB, then the container.
     const std::string path = dir / "big.exe";
-    test::WriteBytes(path, test::BytesOf("MZ"));
+    WriteBytes(path, BytesOf("MZ"));
     const std::uintmax_t gap = 0x90000000u;
     std::filesystem::resize_file(path, gap);
     std::FILE* file = platform::OpenFile(path.c_str(), "r+b");
@@ -44,7 +46,7 @@ TEST(LargeFileTest, ContainerAfterMoreThanTwoGibibytes) {
 
     ExtractionJob job;
     ASSERT_TRUE(job.Extract(path.c_str(), (dir / "out").c_str(), "secret")) << job.status;
-    EXPECT_EQ(test::ReadBytes(dir / "out"), content);
+    EXPECT_EQ(ReadBytes(dir / "out"), content);
 }
 
 }  // namespace

@@ -10,21 +10,13 @@
 #include <csignal>
 #include <vector>
 
-#include "tests/lzw_reference.h"
-#include "tests/lzw_stream.h"
-#include "tests/test_support.h"
+#include "tests/support/lzw_reference.h"
 #include "tools/lzw_encoder.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::CodeStream;
-
-std::vector<std::pair<std::int32_t, std::int32_t>> calls;
-void Record(std::int32_t done, std::int32_t total) {
-    calls.emplace_back(done, total);
-}
+using namespace test;
 
 struct DecodeResult {
     bool ok;
@@ -39,19 +31,19 @@ DecodeResult DecodeFile(const std::string& inPath, const std::string& outPath) {
     static std::vector<std::uint8_t> suffix(LzwDictionarySize);
     LzwDecoder& decoder = TheLzwDecoder();
     decoder.SetDictionary(prefix.data(), suffix.data());
-    calls.clear();
+    recordedProgress.clear();
     DecodeResult result;
-    result.ok = decoder.Decode(in, out, Record);
+    result.ok = decoder.Decode(in, out, RecordProgress);
     result.status = decoder.status();
     std::fclose(in);
     std::fclose(out);
-    result.output = test::ReadBytes(outPath);
+    result.output = ReadBytes(outPath);
     return result;
 }
 
 DecodeResult Decode(const Bytes& stream) {
-    test::TempDir dir;
-    test::WriteBytes(dir / "in", stream);
+    TempDir dir;
+    WriteBytes(dir / "in", stream);
     return DecodeFile(dir / "in", dir / "out");
 }
 
@@ -59,7 +51,7 @@ TEST(LzwDecoderTest, SmallestStreams) {
     DecodeResult end = Decode(CodeStream().Code(257).Finish());
     EXPECT_TRUE(end.ok);
     EXPECT_TRUE(end.output.empty());
-    EXPECT_EQ(calls, (decltype(calls){{0, 0}}));
+    EXPECT_EQ(recordedProgress, (Progress{{0, 0}}));
 
     DecodeResult one = Decode(CodeStream().Code('Q').Code(257).Finish());
     EXPECT_TRUE(one.ok);
@@ -77,7 +69,7 @@ TEST(LzwDecoderTest, LookAheadMustBePresent) {
     EXPECT_EQ(TheLzwDecoder().status(), DecompressFailed);
     EXPECT_TRUE(Decode(CodeStream().Code(257).Finish(2)).ok);
     // Truncated in the middle of the data.
-    Bytes plain = test::TextBytes(5000, 1);
+    Bytes plain = TextBytes(5000, 1);
     Bytes stream = LzwEncode(plain.data(), plain.size());
     stream.resize(stream.size() / 2);
     DecodeResult cut = Decode(stream);
@@ -172,13 +164,13 @@ TEST(LzwDecoderTest, RoundTripsThroughTheEncoder) {
     std::vector<Bytes> inputs = {
         {},
         {0},
-        test::TextBytes(1, 2),
-        test::TextBytes(100000, 3),
-        test::RandomBytes(70000, 4),
+        TextBytes(1, 2),
+        TextBytes(100000, 3),
+        RandomBytes(70000, 4),
         Bytes(100000, 0),
         Bytes(9000, 0xFF),
     };
-    Bytes mixed = test::RandomBytes(200000, 5);
+    Bytes mixed = RandomBytes(200000, 5);
     for (std::size_t i = 0; i < mixed.size(); i += 1000) mixed[i] = 0;
     inputs.push_back(mixed);
     for (const auto& input : inputs) {
@@ -190,33 +182,33 @@ TEST(LzwDecoderTest, RoundTripsThroughTheEncoder) {
     // Without clears: the dictionary stays full for the rest of the stream.
     LzwEncoderOptions keep;
     keep.clearWhenFull = false;
-    Bytes big = test::RandomBytes(300000, 6);
+    Bytes big = RandomBytes(300000, 6);
     DecodeResult full = Decode(LzwEncode(big.data(), big.size(), keep));
     ASSERT_TRUE(full.ok);
     EXPECT_EQ(full.output, big);
 }
 
 TEST(LzwDecoderTest, ProgressEvery1024Fetches) {
-    Bytes plain = test::RandomBytes(5000, 8);
+    Bytes plain = RandomBytes(5000, 8);
     Bytes stream = LzwEncode(plain.data(), plain.size());
     DecodeResult result = Decode(stream);
     ASSERT_TRUE(result.ok);
     const auto length = static_cast<std::int32_t>(stream.size());
-    decltype(calls) expected;
+    Progress expected;
     for (std::int32_t fetched = 1024; fetched <= length; fetched += 1024) {
         expected.emplace_back(fetched, length);
     }
     expected.emplace_back(0, 0);
-    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(recordedProgress, expected);
 }
 
 #ifndef _WIN32
 TEST(LzwDecoderTest, FailedWritesFail) {
     // Writes that fail at once and later on (while more output is being decoded): what fits
     // is written, nothing after it.
-    Bytes plain = test::RandomBytes(400000, 9);
-    test::TempDir dir;
-    test::WriteBytes(dir / "in", LzwEncode(plain.data(), plain.size()));
+    Bytes plain = RandomBytes(400000, 9);
+    TempDir dir;
+    WriteBytes(dir / "in", LzwEncode(plain.data(), plain.size()));
     for (rlim_t limit : {rlim_t{0}, rlim_t{100000}, rlim_t{300000}}) {
         pid_t child = fork();
         if (child == 0) {
@@ -230,7 +222,7 @@ TEST(LzwDecoderTest, FailedWritesFail) {
         waitpid(child, &status, 0);
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), DecompressFailed) << limit;
-        EXPECT_TRUE(test::ReadBytes(dir / "out") ==
+        EXPECT_TRUE(ReadBytes(dir / "out") ==
                     Bytes(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(limit)))
             << limit;
     }
@@ -242,15 +234,14 @@ TEST(LzwDecoderTest, FailedWritesFail) {
 void ExpectSameAsReference(const Bytes& stream, const std::string& what) {
     SCOPED_TRACE(what);
     DecodeResult result = Decode(stream);
-    test::ReferenceResult expected =
-        test::ReferenceDecode(stream, static_cast<std::int32_t>(stream.size()));
+    const ReferenceResult expected = ReferenceDecode(stream);
     EXPECT_EQ(result.ok, expected.ok);
     if (!result.ok) {
         EXPECT_EQ(result.status, DecompressFailed);
     }
     EXPECT_EQ(result.output.size(), expected.output.size());
     EXPECT_TRUE(result.output == expected.output);
-    EXPECT_EQ(calls, expected.progress);
+    EXPECT_EQ(recordedProgress, expected.progress);
 }
 
 TEST(LzwDecoderTest, AgreesWithAPlainDecoderOnWholeCutAndDamagedStreams) {
@@ -259,8 +250,8 @@ TEST(LzwDecoderTest, AgreesWithAPlainDecoderOnWholeCutAndDamagedStreams) {
     // they were last seen), and long runs (strings near the stack limit).
     LzwEncoderOptions keep;
     keep.clearWhenFull = false;
-    const Bytes text = test::TextBytes(700000, 21);
-    const Bytes noise = test::RandomBytes(300000, 22);
+    const Bytes text = TextBytes(700000, 21);
+    const Bytes noise = RandomBytes(300000, 22);
     Bytes runs;
     for (int i = 0; runs.size() < 900000; ++i) runs.insert(runs.end(), 1000 + i * 37, 'a' + i % 3);
     const std::vector<std::pair<std::string, Bytes>> streams = {

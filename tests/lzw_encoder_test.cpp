@@ -1,7 +1,7 @@
-// The encoder's streams, read back by a small decoder of the test's own that follows the
-// extractor's rules: widths grow when the next free code reaches 2^width - 1, the first
-// code after start or clear is a literal, at most 16383 entries, no string over 4000 bytes,
-// and at least 25 bits from the end code's first bit.
+// The encoder's streams, read back by the reference decoder, which follows the extractor's
+// rules: widths grow when the next free code reaches 2^width - 1, the first code after start
+// or clear is a literal, at most 16383 entries, no string over 4000 bytes, and at least 25
+// bits from the end code's first bit.
 #include "tools/lzw_encoder.h"
 
 #include <gtest/gtest.h>
@@ -11,123 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/lzw_reference.h"
+
 namespace sfx {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using namespace test;
 
-struct Decoded {
-    std::string failure;  // empty when the stream is well formed
-    Bytes bytes;
-    std::vector<std::uint32_t> codes;           // every code read, clear and end included
-    std::vector<std::uint64_t> clearPositions;  // position of each clear since start or clear
-    std::size_t longest = 0;                    // longest string of one code
-    int endWidth = 0;
-    std::uint64_t bitsAfterEnd = 0;
-};
-
-Decoded Decode(const Bytes& stream) {
-    Decoded out;
-    std::uint64_t bit = 0;
-    const std::uint64_t totalBits = stream.size() * 8u;
-    const auto read = [&](int width, std::uint32_t& code) {
-        if (bit + width > totalBits) {
-            return false;
-        }
-        code = 0;
-        for (int i = 0; i < width; ++i, ++bit) {
-            code = code << 1 | ((stream[bit / 8] >> (7 - bit % 8)) & 1u);
-        }
-        return true;
-    };
-
-    std::vector<std::uint32_t> prefix(16384);
-    std::vector<std::uint8_t> suffix(16384);
-    std::uint32_t nextFree = 258;
-    int width = 9;
-    std::uint64_t position = 0;
-    bool first = true;
-    std::uint32_t previous = 0;
-    const auto expand = [&](std::uint32_t code) {
-        Bytes text;
-        for (; code > 255; code = prefix[code]) {
-            text.push_back(suffix[code]);
-        }
-        text.push_back(static_cast<std::uint8_t>(code));
-        return Bytes(text.rbegin(), text.rend());
-    };
-
-    for (;;) {
-        std::uint32_t code = 0;
-        const std::uint64_t start = bit;
-        if (!read(width, code)) {
-            out.failure = "stream ends before the end code";
-            return out;
-        }
-        ++position;
-        out.codes.push_back(code);
-        if (code == 257) {
-            out.endWidth = width;
-            out.bitsAfterEnd = totalBits - bit;
-            if (totalBits - start < 25) {
-                out.failure = "fewer than 25 bits from the end code on";
-            }
-            for (; bit < totalBits; ++bit) {
-                if ((stream[bit / 8] >> (7 - bit % 8)) & 1u) {
-                    out.failure = "non-zero bits after the end code";
-                }
-            }
-            return out;
-        }
-        if (code == 256) {
-            if (first) {
-                out.failure = "clear as first code";
-                return out;
-            }
-            out.clearPositions.push_back(position);
-            nextFree = 258;
-            width = 9;
-            position = 0;
-            first = true;
-            continue;
-        }
-        if (first) {
-            if (code > 255) {
-                out.failure = "first code is not a literal";
-                return out;
-            }
-            out.bytes.push_back(static_cast<std::uint8_t>(code));
-            out.longest = std::max<std::size_t>(out.longest, 1);
-            previous = code;
-            first = false;
-            continue;
-        }
-        Bytes text;
-        if (code < nextFree) {
-            text = expand(code);
-        } else if (code == nextFree) {
-            text = expand(previous);
-            text.push_back(text.front());
-        } else {
-            out.failure = "code " + std::to_string(code) + " names no entry";
-            return out;
-        }
-        if (text.size() > 4000) {
-            out.failure = "string of " + std::to_string(text.size()) + " bytes";
-            return out;
-        }
-        out.longest = std::max(out.longest, text.size());
-        out.bytes.insert(out.bytes.end(), text.begin(), text.end());
-        if (nextFree <= 16383) {
-            prefix[nextFree] = previous;
-            suffix[nextFree] = text.front();
-            ++nextFree;
-            if (nextFree == (1u << width) - 1 && width < 14) {
-                ++width;
-            }
-        }
-        previous = code;
-    }
+// The stream read back by the reference decoder, which also asks at least 25 bits from the
+// end code's first bit; only zero bits may follow the end code.
+ReferenceResult Decode(const Bytes& stream) {
+    ReferenceResult decoded = ReferenceDecode(stream);
+    if (decoded.ok && !decoded.zeroAfterEnd)
+        decoded.failure = "non-zero bits after the end code";
+    return decoded;
 }
 
 // Bytes in which no pair of neighbours occurs twice (a de Bruijn sequence over all byte
@@ -175,7 +72,7 @@ TEST(LzwEncoderTest, CodeWidthsFollowThePositionSinceStartOrClear) {
     // entry 16383), then positions 1..3873 and the end code at 3874, 13 bits wide. Every
     // width boundary (254/255, 766/767, 1790/1791, 3838/3839, 7934/7935) is crossed.
     const Bytes input = DistinctPairs(20000);
-    Decoded decoded = Decode(LzwEncode(input.data(), input.size()));
+    ReferenceResult decoded = Decode(LzwEncode(input.data(), input.size()));
     ASSERT_EQ(decoded.failure, "");
     std::vector<std::uint32_t> expected = Literals(input, 0, 16127);
     expected.push_back(256);
@@ -202,7 +99,7 @@ TEST(LzwEncoderTest, EndCodeTakesTheWidthOfItsPositionAndIsPadded) {
     // 253 literals: the end code at position 254 is 9 bits wide; 2286 bits fill 286 bytes.
     const Bytes input = DistinctPairs(254);
     Bytes stream = LzwEncode(input.data(), 253);
-    Decoded decoded = Decode(stream);
+    ReferenceResult decoded = Decode(stream);
     ASSERT_EQ(decoded.failure, "");
     EXPECT_EQ(decoded.endWidth, 9);
     EXPECT_EQ(stream.size(), 286u + 2u);
@@ -231,18 +128,18 @@ TEST(LzwEncoderTest, NoCodeStandsForMoreThan4000Bytes) {
     Bytes input(8002000 + 3 * 4000 + 17, 'x');
     const Bytes tail = Text(30000, 7);
     input.insert(input.end(), tail.begin(), tail.end());
-    const Decoded decoded = Decode(LzwEncode(input.data(), input.size()));
+    const ReferenceResult decoded = Decode(LzwEncode(input.data(), input.size()));
     ASSERT_EQ(decoded.failure, "");
     EXPECT_EQ(decoded.longest, 4000u);
-    EXPECT_TRUE(decoded.bytes == input);
+    EXPECT_TRUE(decoded.output == input);
 }
 
 TEST(LzwEncoderTest, DictionaryFullClearsOrStaysFull) {
     const Bytes input = Text(1500000, 1);
 
-    Decoded decoded = Decode(LzwEncode(input.data(), input.size()));
+    ReferenceResult decoded = Decode(LzwEncode(input.data(), input.size()));
     ASSERT_EQ(decoded.failure, "");
-    EXPECT_TRUE(decoded.bytes == input);
+    EXPECT_TRUE(decoded.output == input);
     ASSERT_GE(decoded.clearPositions.size(), 2u);
     for (const std::uint64_t position : decoded.clearPositions) {
         EXPECT_EQ(position, 16128u);
@@ -250,13 +147,13 @@ TEST(LzwEncoderTest, DictionaryFullClearsOrStaysFull) {
 
     decoded = Decode(LzwEncode(input.data(), input.size(), {.clearWhenFull = false}));
     ASSERT_EQ(decoded.failure, "");
-    EXPECT_TRUE(decoded.bytes == input);
+    EXPECT_TRUE(decoded.output == input);
     EXPECT_TRUE(decoded.clearPositions.empty());
     EXPECT_GT(decoded.codes.size(), 16128u);
 
     decoded = Decode(LzwEncode(input.data(), 50000, {.clearEvery = 100}));
     ASSERT_EQ(decoded.failure, "");
-    EXPECT_TRUE(decoded.bytes == Bytes(input.begin(), input.begin() + 50000));
+    EXPECT_TRUE(decoded.output == Bytes(input.begin(), input.begin() + 50000));
     ASSERT_FALSE(decoded.clearPositions.empty());
     for (const std::uint64_t position : decoded.clearPositions) {
         EXPECT_EQ(position, 101u);

@@ -5,51 +5,44 @@
 #include <filesystem>
 
 #include "engine/job.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::BytesOf;
-
-test::ContainerSpec Compressed() {
-    test::ContainerSpec spec;
-    spec.compressed = true;
-    return spec;
-}
+using namespace test;
 
 TEST(NothingLostTest, SourceThatCarriesTheIntermediateName) {
     // "data.lzw" extracted to "data": the name ".lzw" beside the destination is the source
     // itself, under its own name or under another one (a hard link). The run's stream has
     // a name of its own, so the source stays as it was.
-    test::TempDir dir;
-    const Bytes plain = test::TextBytes(20000, 1);
-    const Bytes packed = test::MakeContainer(test::Intermediate(plain), Compressed());
+    TempDir dir;
+    const Bytes plain = TextBytes(20000, 1);
+    const Bytes packed = MakeContainer(Intermediate(plain), {.compressed = true});
     const std::string source = dir / "data.lzw";
-    test::WriteBytes(source, packed);
+    WriteBytes(source, packed);
     std::filesystem::create_hard_link(source, dir / "link.lzw");
 
     ExtractionJob job;
     for (const char* destination : {"data", "link"}) {
         EXPECT_TRUE(job.Extract(source.c_str(), (dir / destination).c_str(), "secret"));
-        EXPECT_EQ(test::ReadBytes(dir / destination), plain) << destination;
-        EXPECT_EQ(test::ReadBytes(source), packed) << destination;
+        EXPECT_EQ(ReadBytes(dir / destination), plain) << destination;
+        EXPECT_EQ(ReadBytes(source), packed) << destination;
         EXPECT_FALSE(job.Extract(source.c_str(), (dir / destination).c_str(), "wrong"));
-        EXPECT_EQ(test::ReadBytes(source), packed) << destination;
+        EXPECT_EQ(ReadBytes(source), packed) << destination;
     }
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"data", "data.lzw", "link", "link.lzw"}));
 
     // Any other name extracts as usual.
     ASSERT_TRUE(job.Extract(source.c_str(), (dir / "data.txt").c_str(), "secret"));
-    EXPECT_EQ(test::ReadBytes(dir / "data.txt"), plain);
-    EXPECT_EQ(test::ReadBytes(source), packed);
+    EXPECT_EQ(ReadBytes(dir / "data.txt"), plain);
+    EXPECT_EQ(ReadBytes(source), packed);
 }
 
 TEST(NothingLostTest, FolderAtTheIntermediatePath) {
-    test::TempDir dir;
-    test::WriteBytes(dir / "packed.exe",
-                     test::MakeContainer(test::Intermediate(BytesOf("abc")), Compressed()));
+    TempDir dir;
+    WriteBytes(dir / "packed.exe",
+               MakeContainer(Intermediate(BytesOf("abc")), {.compressed = true}));
     std::filesystem::create_directory(dir / "out.lzw");
     ExtractionJob job;
     EXPECT_TRUE(job.Extract((dir / "packed.exe").c_str(), (dir / "out").c_str(), "secret"));
@@ -58,7 +51,7 @@ TEST(NothingLostTest, FolderAtTheIntermediatePath) {
 }
 
 TEST(NothingLostTest, FolderAsSourceCannotBeRead) {
-    test::TempDir dir;
+    TempDir dir;
     std::filesystem::create_directory(dir / "folder.exe");
     ExtractionJob job;
     EXPECT_FALSE(job.Extract((dir / "folder.exe").c_str(), (dir / "out").c_str(), "secret"));

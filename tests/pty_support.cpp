@@ -12,7 +12,7 @@
 #include <chrono>
 #include <csignal>
 
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx::test {
 

@@ -7,15 +7,17 @@
 #include <vector>
 
 #include "sfx_version.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
+using namespace test;
+
 TEST(SfxPackTest, ProgramsShowTheProjectVersion) {
     for (const char* program : {"sfx-pack", "unsfx"}) {
         for (const char* option : {"--version", "-V"}) {
-            auto result = test::Run({test::BinPath(program), option});
+            auto result = test::Run({BinPath(program), option});
             EXPECT_EQ(result.exitCode, 0) << program << " " << option;
             EXPECT_EQ(result.out, std::string(program) + " " SFX_VERSION "\n") << option;
         }
@@ -51,22 +53,18 @@ TEST(SfxPackTest, TextsAreStoredInTheCodePage) {
         {"C", {"--riddle", "Caf\xc3\xa9"}, 64, "--riddle: the text is not valid in the locale's"},
     };
     for (const auto& row : rows) {
-        test::TempDir dir;
-        test::WriteBytes(dir / "stub", test::BytesOf("MZ stub"));
-        test::WriteBytes(dir / "input", test::BytesOf("hello"));
-        std::vector<std::string> argv = {
-            test::BinPath("sfx-pack"), "--stub",       dir / "stub", "--input", dir / "input", "-o",
-            dir / "packed.exe",        "--no-password"};
-        argv.insert(argv.end(), row.options.begin(), row.options.end());
-        test::SetEnv("LC_ALL", row.locale);
-        const auto packed = test::Run(argv);
-        test::UnsetEnv("LC_ALL");
+        TempDir dir;
+        std::vector<std::string> options = {"--no-password"};
+        options.insert(options.end(), row.options.begin(), row.options.end());
+        SetEnv("LC_ALL", row.locale);
+        const auto packed = SfxPack(dir, BytesOf("hello"), options);
+        UnsetEnv("LC_ALL");
         ASSERT_EQ(packed.exitCode, row.exitCode) << row.expected << ": " << packed.err;
         if (row.exitCode != 0) {
             EXPECT_NE(packed.err.find(row.expected), std::string::npos) << packed.err;
             continue;
         }
-        const auto info = test::Run({test::BinPath("unsfx"), "info", "--json", dir / "packed.exe"});
+        const auto info = Unsfx({"info", "--json", dir / "packed.exe"});
         EXPECT_EQ(info.exitCode, 0) << info.err;
         EXPECT_NE(info.out.find(row.expected), std::string::npos) << info.out;
     }

@@ -8,7 +8,7 @@
 
 #include "engine/status.h"
 #include "platform/lookup.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 #include "ui/dialog_logic.h"
 #include "ui/message_loop.h"
 #include "ui/startup.h"

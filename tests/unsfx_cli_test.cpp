@@ -9,7 +9,7 @@
 #include <variant>
 
 #include "engine/status.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -27,48 +27,33 @@
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::BytesOf;
-
-using test::TempDir;
+using namespace test;
 
 // The tests choose the password sources themselves.
 class ClearPasswordVariable : public ::testing::Environment {
   public:
-    void SetUp() override { test::UnsetEnv("UNSFX_PASSWORD"); }
+    void SetUp() override { UnsetEnv("UNSFX_PASSWORD"); }
 };
 const auto* const clearPasswordVariable =
     ::testing::AddGlobalTestEnvironment(new ClearPasswordVariable);
 
-test::RunResult Unsfx(std::vector<std::string> arguments, const std::string& input = "") {
-    arguments.insert(arguments.begin(), test::BinPath("unsfx"));
-    return test::Run(arguments, input);
-}
-
 std::string Pack(TempDir& dir, const Bytes& content, const std::vector<std::string>& options) {
-    test::WriteBytes(dir / "stub", BytesOf("MZ stub"));
-    test::WriteBytes(dir / "input", content);
-    std::vector<std::string> argv = {
-        test::BinPath("sfx-pack"), "--stub", dir / "stub", "--input", dir / "input", "-o",
-        dir / "packed.exe"};
-    argv.insert(argv.end(), options.begin(), options.end());
-    auto result = test::Run(argv);
+    const RunResult result = SfxPack(dir, content, options);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     return dir / "packed.exe";
 }
 
 TEST(UnsfxExtractTest, ExtractsPackedFiles) {
-    const Bytes content = test::TextBytes(100000, 1);
+    const Bytes content = TextBytes(100000, 1);
     for (bool compress : {false, true}) {
         TempDir dir;
         std::vector<std::string> options = {"--password", "pa ss"};
         if (compress)
             options.push_back("--compress");
         const std::string packed = Pack(dir, content, options);
-        auto result = test::Run(
-            {test::BinPath("unsfx"), "extract", packed, "-o", dir / "out", "-p", "pa ss"});
+        auto result = Unsfx({"extract", packed, "-o", dir / "out", "-p", "pa ss"});
         EXPECT_EQ(result.exitCode, 0) << result.err;
-        EXPECT_EQ(test::ReadBytes(dir / "out"), content);
+        EXPECT_EQ(ReadBytes(dir / "out"), content);
         EXPECT_EQ(result.err, "");
         EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"input", "out", "packed.exe", "stub"}));
     }
@@ -79,32 +64,29 @@ TEST(UnsfxExtractTest, TinyFilesRoundTrip) {
     for (std::size_t size : {0u, 1u, 4u, 7u, 8u, 9u, 15u, 17u}) {
         for (bool compress : {false, true}) {
             TempDir dir;
-            const Bytes content = test::RandomBytes(size, static_cast<std::uint32_t>(size));
+            const Bytes content = RandomBytes(size, static_cast<std::uint32_t>(size));
             std::vector<std::string> options = {"--password", "pw"};
             if (compress)
                 options.push_back("--compress");
             const std::string packed = Pack(dir, content, options);
-            auto result = test::Run(
-                {test::BinPath("unsfx"), "extract", packed, "-o", dir / "out", "-p", "pw"});
+            auto result = Unsfx({"extract", packed, "-o", dir / "out", "-p", "pw"});
             EXPECT_EQ(result.exitCode, 0) << size << " " << compress << result.err;
-            EXPECT_EQ(test::ReadBytes(dir / "out"), content) << size << " " << compress;
+            EXPECT_EQ(ReadBytes(dir / "out"), content) << size << " " << compress;
         }
     }
 }
 
 TEST(UnsfxExtractTest, PasswordSources) {
     TempDir dir;
-    const Bytes content = test::RandomBytes(5000, 2);
+    const Bytes content = RandomBytes(5000, 2);
     const std::string packed = Pack(dir, content, {"--password", "from file"});
-    test::WriteBytes(dir / "pw", BytesOf("from file\r\nsecond line\n"));
-    auto fromFile = test::Run({test::BinPath("unsfx"), "extract", packed, "-o", dir / "a",
-                               "--password-file", dir / "pw"});
+    WriteBytes(dir / "pw", BytesOf("from file\r\nsecond line\n"));
+    auto fromFile = Unsfx({"extract", packed, "-o", dir / "a", "--password-file", dir / "pw"});
     EXPECT_EQ(fromFile.exitCode, 0) << fromFile.err;
-    auto fromStdin = test::Run(
-        {test::BinPath("unsfx"), "extract", packed, "-o", dir / "b", "--password-file", "-"},
-        "from file\n");
+    auto fromStdin =
+        Unsfx({"extract", packed, "-o", dir / "b", "--password-file", "-"}, "from file\n");
     EXPECT_EQ(fromStdin.exitCode, 0) << fromStdin.err;
-    EXPECT_EQ(test::ReadBytes(dir / "b"), content);
+    EXPECT_EQ(ReadBytes(dir / "b"), content);
 
     // Attached values, and the last -p of several.
     const std::vector<std::vector<std::string>> spellings = {
@@ -117,19 +99,18 @@ TEST(UnsfxExtractTest, PasswordSources) {
         arguments.insert(arguments.end(), spelling.begin(), spelling.end());
         auto attached = Unsfx(arguments);
         EXPECT_EQ(attached.exitCode, 0) << spelling[0] << attached.err;
-        EXPECT_EQ(test::ReadBytes(dir / "d"), content);
+        EXPECT_EQ(ReadBytes(dir / "d"), content);
     }
     // A password file ending without a line end, and one with the longest password.
-    test::WriteBytes(dir / "unended", BytesOf("from file"));
+    WriteBytes(dir / "unended", BytesOf("from file"));
     auto unended = Unsfx({packed, "-o", dir / "e", "--password-file", dir / "unended"});
     EXPECT_EQ(unended.exitCode, 0) << unended.err;
-    test::WriteBytes(dir / "longest", BytesOf(std::string(255, 'x') + "\r\nmore"));
+    WriteBytes(dir / "longest", BytesOf(std::string(255, 'x') + "\r\nmore"));
     auto longest = Unsfx({packed, "-o", dir / "f", "--password-file", dir / "longest"});
     EXPECT_EQ(longest.exitCode, WrongPassword) << longest.err;
 
     const std::string unprotected = Pack(dir, content, {"--no-password"});
-    auto anyPassword =
-        test::Run({test::BinPath("unsfx"), "extract", unprotected, "-o", dir / "c", "-p", "x"});
+    auto anyPassword = Unsfx({"extract", unprotected, "-o", dir / "c", "-p", "x"});
     EXPECT_EQ(anyPassword.exitCode, 0) << anyPassword.err;
 }
 
@@ -173,12 +154,12 @@ void ExpectFailures(const std::vector<FailureCase>& cases) {
 
 TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
     TempDir dir;
-    const std::string packed = Pack(dir, test::RandomBytes(9000, 3), {"--password", "right"});
-    test::WriteBytes(dir / "existing", BytesOf("keep me"));
-    test::WriteBytes(dir / "junk", BytesOf("this is no container at all"));
+    const std::string packed = Pack(dir, RandomBytes(9000, 3), {"--password", "right"});
+    WriteBytes(dir / "existing", BytesOf("keep me"));
+    WriteBytes(dir / "junk", BytesOf("this is no container at all"));
     std::filesystem::create_directories(dir / "out/packed");
     const std::string escape = "\x1b[2J";
-    const Bytes packedBytes = test::ReadBytes(packed);
+    const Bytes packedBytes = ReadBytes(packed);
 
     ExpectFailures({
         {{"extract", packed, "-o", dir / "new", "-p", "bad"},
@@ -230,7 +211,7 @@ TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
          std::string(packedBytes.begin(), packedBytes.end())},
 #endif
     });
-    EXPECT_EQ(test::ReadBytes(dir / "existing"), BytesOf("keep me"));
+    EXPECT_EQ(ReadBytes(dir / "existing"), BytesOf("keep me"));
     EXPECT_FALSE(std::filesystem::exists(dir / "new"));
     EXPECT_FALSE(std::filesystem::exists(dir / "nope"));
 #ifndef _WIN32
@@ -258,13 +239,13 @@ TEST(UnsfxExtractTest, FifoSourceIsRefusedWithoutWaitingForAWriter) {
 
 TEST(UnsfxExtractTest, UsageErrors) {
     TempDir dir;
-    const std::string packed = Pack(dir, test::RandomBytes(100, 4), {"--password", "pw"});
-    test::WriteBytes(dir / "with-nul", BytesOf(std::string("p\0w\n", 4)));
-    test::WriteBytes(dir / "empty", {});
-    test::WriteBytes(dir / "blank", BytesOf("\r\nsecond line\n"));
-    test::WriteBytes(dir / "long", BytesOf(std::string(256, 'x') + "\n"));
-    test::WriteBytes(dir / "endless", Bytes(1 << 20, 'x'));
-    const std::string unsfx = test::BinPath("unsfx");
+    const std::string packed = Pack(dir, RandomBytes(100, 4), {"--password", "pw"});
+    WriteBytes(dir / "with-nul", BytesOf(std::string("p\0w\n", 4)));
+    WriteBytes(dir / "empty", {});
+    WriteBytes(dir / "blank", BytesOf("\r\nsecond line\n"));
+    WriteBytes(dir / "long", BytesOf(std::string(256, 'x') + "\n"));
+    WriteBytes(dir / "endless", Bytes(1 << 20, 'x'));
+    const std::string unsfx = BinPath("unsfx");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{}, "no FILE given"},
         {{"extract"}, "no FILE given"},
@@ -322,7 +303,7 @@ TEST(UnsfxExtractTest, UsageErrors) {
 
 TEST(UnsfxExtractTest, PasswordsNeverShowInMessages) {
     TempDir dir;
-    const std::string packed = Pack(dir, test::RandomBytes(100, 13), {"--password", "pw"});
+    const std::string packed = Pack(dir, RandomBytes(100, 13), {"--password", "pw"});
     // However a password is spelled, a usage error does not repeat it.
     const std::vector<std::vector<std::string>> cases = {
         {"-pSesame1", "--bogus"},
@@ -349,7 +330,7 @@ std::string ProcessListOfAWritingUnsfx(const std::vector<std::string>& arguments
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
         return "(no pipe)";
-    std::vector<std::string> argv = {test::BinPath("unsfx")};
+    std::vector<std::string> argv = {BinPath("unsfx")};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const pid_t child = fork();
     if (child == 0) {
@@ -357,11 +338,7 @@ std::string ProcessListOfAWritingUnsfx(const std::vector<std::string>& arguments
         const int null = open("/dev/null", O_RDWR);
         dup2(null, 0);
         dup2(null, 2);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        ExecOrExit(argv);
     }
     close(pipeEnds[1]);
     int waiting = 0;
@@ -371,7 +348,7 @@ std::string ProcessListOfAWritingUnsfx(const std::vector<std::string>& arguments
         if (waiting == 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    const Bytes list = test::ReadBytes("/proc/" + std::to_string(child) + "/cmdline");
+    const Bytes list = ReadBytes("/proc/" + std::to_string(child) + "/cmdline");
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     close(pipeEnds[0]);
@@ -393,7 +370,7 @@ TEST(UnsfxExtractTest, EveryPasswordLeavesTheProcessList) {
         GTEST_SKIP() << "the process list is valgrind's";
     TempDir dir;
     // More than a pipe holds, so that unsfx waits for a reader.
-    const std::string packed = Pack(dir, test::RandomBytes(1 << 20, 14), {"--password", "Sesame2"});
+    const std::string packed = Pack(dir, RandomBytes(1 << 20, 14), {"--password", "Sesame2"});
     const std::vector<std::vector<std::string>> spellings = {
         {"-p", "Sesame1", "-p", "Sesame2"},
         {"-pSesame1", "--password=Sesame2"},
@@ -415,7 +392,7 @@ int UnsfxWithAddressSpace(const std::vector<std::string>& arguments, rlim_t limi
                           std::string& err) {
     TempDir scratch;
     const std::string errPath = scratch / "err";
-    std::vector<std::string> argv = {test::BinPath("unsfx")};
+    std::vector<std::string> argv = {BinPath("unsfx")};
     argv.insert(argv.end(), arguments.begin(), arguments.end());
     const pid_t child = fork();
     if (child == 0) {
@@ -427,17 +404,12 @@ int UnsfxWithAddressSpace(const std::vector<std::string>& arguments, rlim_t limi
         const rlimit rl{limit, limit};
         if (setrlimit(RLIMIT_AS, &rl) != 0)
             _exit(126);
-        std::vector<char*> args;
-        for (auto& a : argv) args.push_back(a.data());
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        ExecOrExit(argv);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    const Bytes bytes = test::ReadBytes(errPath);
+    const int status = ExitStatusOf(child);
+    const Bytes bytes = ReadBytes(errPath);
     err.assign(bytes.begin(), bytes.end());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return status;
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -457,8 +429,7 @@ TEST(UnsfxExtractTest, RunningOutOfMemoryIsStatusThreeNeverAnAbort) {
         GTEST_SKIP() << "a sanitizer's or valgrind's runtime needs more address space than it "
                         "can be given";
     TempDir dir;
-    const std::string packed =
-        Pack(dir, test::TextBytes(200000, 15), {"--password", "pw", "--compress"});
+    const std::string packed = Pack(dir, TextBytes(200000, 15), {"--password", "pw", "--compress"});
     const std::vector<std::string> arguments = {"test", packed, "-p", "pw", "-q"};
     // The least address space in which the program loads and runs at all (below it the
     // loader gives up, which is no concern of unsfx's), to a page.
@@ -490,7 +461,7 @@ TEST(UnsfxExtractTest, RunningOutOfMemoryIsStatusThreeNeverAnAbort) {
 
 TEST(UnsfxExtractTest, DestinationOfAThousandBytes) {
     TempDir dir;
-    const Bytes content = test::TextBytes(3000, 16);
+    const Bytes content = TextBytes(3000, 16);
     const std::string packed = Pack(dir, content, {"--password", "pw"});
     std::string folder = dir.path().string();
     while (folder.size() < 900) folder += "/" + std::string(99, 'f');
@@ -502,34 +473,34 @@ TEST(UnsfxExtractTest, DestinationOfAThousandBytes) {
             compressed ? Pack(dir, content, {"--password", "pw", "--compress"}) : packed;
         auto result = Unsfx({source, "-o", destination, "-p", "pw", "--force"});
         EXPECT_EQ(result.exitCode, 0) << compressed << ": " << result.err;
-        EXPECT_TRUE(test::ReadBytes(destination) == content) << compressed;
+        EXPECT_TRUE(ReadBytes(destination) == content) << compressed;
     }
 }
 #endif
 
 TEST(UnsfxExtractTest, PasswordFromTheEnvironment) {
     TempDir dir;
-    const Bytes content = test::RandomBytes(3000, 5);
+    const Bytes content = RandomBytes(3000, 5);
     const std::string packed = Pack(dir, content, {"--password", "from env"});
-    test::SetEnv("UNSFX_PASSWORD", "from env", 1);
+    SetEnv("UNSFX_PASSWORD", "from env", 1);
     auto fromEnvironment = Unsfx({packed, "-o", dir / "a"});
     // -p comes first.
     auto overridden = Unsfx({packed, "-o", dir / "b", "-p", "other"});
-    test::UnsetEnv("UNSFX_PASSWORD");
+    UnsetEnv("UNSFX_PASSWORD");
     EXPECT_EQ(fromEnvironment.exitCode, 0) << fromEnvironment.err;
-    EXPECT_EQ(test::ReadBytes(dir / "a"), content);
+    EXPECT_EQ(ReadBytes(dir / "a"), content);
     EXPECT_EQ(overridden.exitCode, WrongPassword);
     // Set but empty counts as not set: no password to be had here, not a wrong one.
-    test::SetEnv("UNSFX_PASSWORD", "", 1);
+    SetEnv("UNSFX_PASSWORD", "", 1);
     auto empty = Unsfx({packed, "-o", dir / "c"});
-    test::UnsetEnv("UNSFX_PASSWORD");
+    UnsetEnv("UNSFX_PASSWORD");
     EXPECT_EQ(empty.exitCode, 64) << empty.err;
     EXPECT_NE(empty.err.find("needs a password"), std::string::npos) << empty.err;
 }
 
 TEST(UnsfxExtractTest, NoPasswordAndNoTerminalIsAUsageError) {
     TempDir dir;
-    const std::string packed = Pack(dir, test::RandomBytes(100, 6), {"--password", "pw"});
+    const std::string packed = Pack(dir, RandomBytes(100, 6), {"--password", "pw"});
     auto refused = Unsfx({"extract", packed, "-o", dir / "out"}, "pw\n");
     EXPECT_EQ(refused.exitCode, 64);
     EXPECT_NE(refused.err.find("no terminal"), std::string::npos) << refused.err;
@@ -538,14 +509,14 @@ TEST(UnsfxExtractTest, NoPasswordAndNoTerminalIsAUsageError) {
     EXPECT_EQ(testRefused.exitCode, 64);
 
     // A file that needs no password never asks for one.
-    const std::string open = Pack(dir, test::RandomBytes(100, 6), {"--no-password"});
+    const std::string open = Pack(dir, RandomBytes(100, 6), {"--no-password"});
     auto unasked = Unsfx({"extract", open, "-o", dir / "out"});
     EXPECT_EQ(unasked.exitCode, 0) << unasked.err;
 }
 
 TEST(UnsfxExtractTest, DefaultDestinations) {
     TempDir dir;
-    const Bytes content = test::TextBytes(2000, 7);
+    const Bytes content = TextBytes(2000, 7);
     const std::string packed = Pack(dir, content, {"--password", "pw"});
     std::filesystem::copy_file(packed, dir / "report.final.exe");
     std::filesystem::copy_file(packed, dir / "plain");
@@ -554,36 +525,36 @@ TEST(UnsfxExtractTest, DefaultDestinations) {
     // Bare FILE: its folder, its name without the last extension.
     auto bare = Unsfx({dir / "report.final.exe", "-p", "pw"});
     EXPECT_EQ(bare.exitCode, 0) << bare.err;
-    EXPECT_EQ(test::ReadBytes(dir / "report.final"), content);
+    EXPECT_EQ(ReadBytes(dir / "report.final"), content);
     auto again = Unsfx({dir / "report.final.exe", "-p", "pw"});
     EXPECT_EQ(again.exitCode, 73);
 
     // A name without extension would be the file itself.
     auto noExtension = Unsfx({"extract", dir / "plain", "-p", "pw"});
     EXPECT_EQ(noExtension.exitCode, 0) << noExtension.err;
-    EXPECT_EQ(test::ReadBytes(dir / "plain.out"), content);
+    EXPECT_EQ(ReadBytes(dir / "plain.out"), content);
 
     // A folder takes the file under its default name, with or without the final slash.
     auto intoFolder = Unsfx({packed, "-o", dir / "folder", "-p", "pw"});
     EXPECT_EQ(intoFolder.exitCode, 0) << intoFolder.err;
     auto intoFolderSlash = Unsfx({dir / "report.final.exe", "-o", dir / "folder/", "-p", "pw"});
     EXPECT_EQ(intoFolderSlash.exitCode, 0) << intoFolderSlash.err;
-    EXPECT_EQ(test::ReadBytes(dir / "folder/packed"), content);
-    EXPECT_EQ(test::ReadBytes(dir / "folder/report.final"), content);
+    EXPECT_EQ(ReadBytes(dir / "folder/packed"), content);
+    EXPECT_EQ(ReadBytes(dir / "folder/report.final"), content);
 }
 
 TEST(UnsfxExtractTest, SeveralFilesGiveTheFirstFailure) {
     TempDir dir;
-    const Bytes first = test::RandomBytes(4000, 8);
-    const Bytes second = test::TextBytes(4000, 9);
-    test::WriteBytes(dir / "a.exe", test::MakeContainer(first));
-    test::ContainerSpec other;
+    const Bytes first = RandomBytes(4000, 8);
+    const Bytes second = TextBytes(4000, 9);
+    WriteBytes(dir / "a.exe", MakeContainer(first));
+    ContainerSpec other;
     other.password = "other";
-    test::WriteBytes(dir / "b.exe", test::MakeContainer(first, other));
-    test::ContainerSpec open;
+    WriteBytes(dir / "b.exe", MakeContainer(first, other));
+    ContainerSpec open;
     open.passwordProtected = false;
     open.compressed = true;
-    test::WriteBytes(dir / "c.exe", test::MakeContainer(test::Intermediate(second), open));
+    WriteBytes(dir / "c.exe", MakeContainer(Intermediate(second), open));
     std::filesystem::create_directory(dir / "out");
 
     auto result = Unsfx({dir / "a.exe", dir / "b.exe", dir / "c.exe", dir / "missing.exe", "-o",
@@ -591,16 +562,16 @@ TEST(UnsfxExtractTest, SeveralFilesGiveTheFirstFailure) {
     EXPECT_EQ(result.exitCode, WrongPassword);
     EXPECT_NE(result.err.find("b.exe': wrong password"), std::string::npos) << result.err;
     EXPECT_NE(result.err.find("missing.exe"), std::string::npos) << result.err;
-    EXPECT_EQ(test::ReadBytes(dir / "out/a"), first);
-    EXPECT_EQ(test::ReadBytes(dir / "out/c"), second);
+    EXPECT_EQ(ReadBytes(dir / "out/a"), first);
+    EXPECT_EQ(ReadBytes(dir / "out/c"), second);
     EXPECT_FALSE(std::filesystem::exists(dir / "out/b"));
 
     // "-o DIR/" names a folder and makes it when missing.
     auto madeFolder =
         Unsfx({dir / "a.exe", dir / "c.exe", "-o", dir / "made/deeper/", "-p", "secret"});
     EXPECT_EQ(madeFolder.exitCode, 0) << madeFolder.err;
-    EXPECT_EQ(test::ReadBytes(dir / "made/deeper/a"), first);
-    EXPECT_EQ(test::ReadBytes(dir / "made/deeper/c"), second);
+    EXPECT_EQ(ReadBytes(dir / "made/deeper/a"), first);
+    EXPECT_EQ(ReadBytes(dir / "made/deeper/c"), second);
 
     // Several files to standard output follow one another.
     auto joined = Unsfx({dir / "a.exe", dir / "c.exe", "-o", "-", "-p", "secret"});
@@ -612,7 +583,7 @@ TEST(UnsfxExtractTest, SeveralFilesGiveTheFirstFailure) {
 
 TEST(UnsfxExtractTest, ToStandardOutput) {
     TempDir dir;
-    const Bytes content = test::TextBytes(70000, 10);
+    const Bytes content = TextBytes(70000, 10);
     for (bool compress : {false, true}) {
         std::vector<std::string> options = {"--password", "pw"};
         if (compress)
@@ -640,23 +611,23 @@ class UnsfxTestCommandTest : public ::testing::Test {
     static constexpr const char* TempVariable = "TMPDIR";
 #endif
     void SetUp() override {
-        test::SetEnv(TempVariable, temp_.path().string().c_str(), 1);
+        SetEnv(TempVariable, temp_.path().string().c_str(), 1);
     }
     void TearDown() override {
-        test::UnsetEnv(TempVariable);
+        UnsetEnv(TempVariable);
     }
     TempDir temp_;
     TempDir dir_;
 };
 
 TEST_F(UnsfxTestCommandTest, KeepsNothingBehind) {
-    const Bytes content = test::TextBytes(50000, 11);
-    test::WriteBytes(dir_ / "plain.exe", test::MakeContainer(content));
-    test::WriteBytes(dir_ / "packed.exe", test::MakeContainer(test::Intermediate(content), [] {
-                         test::ContainerSpec spec;
-                         spec.compressed = true;
-                         return spec;
-                     }()));
+    const Bytes content = TextBytes(50000, 11);
+    WriteBytes(dir_ / "plain.exe", MakeContainer(content));
+    WriteBytes(dir_ / "packed.exe", MakeContainer(Intermediate(content), [] {
+                   ContainerSpec spec;
+                   spec.compressed = true;
+                   return spec;
+               }()));
     const std::vector<std::string> sources = {"packed.exe", "plain.exe"};
 
     auto passed = Unsfx({"test", dir_ / "plain.exe", dir_ / "packed.exe", "-p", "secret"});
@@ -674,11 +645,11 @@ TEST_F(UnsfxTestCommandTest, KeepsNothingBehind) {
 
     auto wrong = Unsfx({"test", dir_ / "packed.exe", "-p", "bad"});
     EXPECT_EQ(wrong.exitCode, WrongPassword);
-    test::WriteBytes(dir_ / "broken.exe", test::MakeContainer(test::BytesOf("lzw"), [] {
-                         test::ContainerSpec spec;
-                         spec.compressed = true;
-                         return spec;
-                     }()));
+    WriteBytes(dir_ / "broken.exe", MakeContainer(BytesOf("lzw"), [] {
+                   ContainerSpec spec;
+                   spec.compressed = true;
+                   return spec;
+               }()));
     auto broken = Unsfx({"test", dir_ / "broken.exe", "-p", "secret"});
     EXPECT_EQ(broken.exitCode, DecompressFailed);
 
@@ -782,12 +753,12 @@ TEST(UnsfxInfoTest, HostileTextsAreEscapedAndJsonReadsBack) {
         {"", BytesOf(std::string("\x1b[31mred\r\n\xc3\xa9") + '\0'), "\x1b[31mred\r\n\xc3\xa9"},
     };
     for (const Case& c : cases) {
-        test::ContainerSpec spec;
+        ContainerSpec spec;
         spec.riddle = c.riddle;
         spec.description = c.description;
         spec.compressed = true;
-        const Bytes payload = test::Intermediate(test::TextBytes(1000, 12));
-        test::WriteBytes(dir / "x.exe", test::MakeContainer(payload, spec));
+        const Bytes payload = Intermediate(TextBytes(1000, 12));
+        WriteBytes(dir / "x.exe", MakeContainer(payload, spec));
 
         auto human = Unsfx({"info", dir / "x.exe"});
         EXPECT_EQ(human.exitCode, 0) << human.err;
@@ -822,7 +793,7 @@ TEST(UnsfxInfoTest, HostileTextsAreEscapedAndJsonReadsBack) {
                   static_cast<long long>(spec.stub.size()));
     }
 
-    test::WriteBytes(dir / "junk", BytesOf("no container here"));
+    WriteBytes(dir / "junk", BytesOf("no container here"));
     auto damaged = Unsfx({"info", dir / "junk"});
     EXPECT_EQ(damaged.exitCode, DataDamaged);
     EXPECT_EQ(damaged.out, "");

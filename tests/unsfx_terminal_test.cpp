@@ -7,57 +7,55 @@
 
 #include "engine/status.h"
 #include "tests/pty_support.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::TempDir;
-using test::TerminalStep;
+using namespace test;
 
 class UnsfxTerminalTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (!test::PseudoTerminalsAvailable())
+        if (!PseudoTerminalsAvailable())
             GTEST_SKIP() << "no pseudo-terminal can be opened here";
         unsetenv("UNSFX_PASSWORD");
-        content_ = test::TextBytes(20000, 21);
-        test::ContainerSpec spec;
+        content_ = TextBytes(20000, 21);
+        ContainerSpec spec;
         spec.password = "pa ss word";
         spec.riddle = "Open \x1b[5m what?";
-        test::WriteBytes(dir_ / "locked.exe", test::MakeContainer(content_, spec));
+        WriteBytes(dir_ / "locked.exe", MakeContainer(content_, spec));
     }
-    std::string Unsfx() const { return test::BinPath("unsfx"); }
+    std::string Unsfx() const { return BinPath("unsfx"); }
 
     TempDir dir_;
     Bytes content_;
 };
 
 TEST_F(UnsfxTerminalTest, PromptsWithEchoOffAndRestoresIt) {
-    auto run = test::RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
-                                   {{"Password for", "pa ss word\n"}});
+    auto run = RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
+                             {{"Password for", "pa ss word\n"}});
     ASSERT_FALSE(run.timedOut) << run.screen;
     EXPECT_EQ(run.exitCode, 0) << run.screen;
-    EXPECT_EQ(test::ReadBytes(dir_ / "out"), content_);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), content_);
     // The riddle is shown, escaped; what was typed is not.
     EXPECT_NE(run.screen.find("Riddle: Open \\x1b[5m what?"), std::string::npos) << run.screen;
     EXPECT_EQ(run.screen.find("pa ss"), std::string::npos) << run.screen;
     EXPECT_TRUE(run.echoAfter);
 
     auto wrong =
-        test::RunOnTerminal({Unsfx(), "test", dir_ / "locked.exe"}, {{"Password for", "guess\n"}});
+        RunOnTerminal({Unsfx(), "test", dir_ / "locked.exe"}, {{"Password for", "guess\n"}});
     EXPECT_EQ(wrong.exitCode, WrongPassword) << wrong.screen;
     EXPECT_EQ(wrong.screen.find("guess"), std::string::npos) << wrong.screen;
     EXPECT_TRUE(wrong.echoAfter);
 
     // A password file read from the terminal is not shown either.
-    auto fromInput = test::RunOnTerminal(
-        {Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out2", "--password-file", "-"},
-        {{"Password: ", "pa ss word\n"}});
+    auto fromInput =
+        RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out2", "--password-file", "-"},
+                      {{"Password: ", "pa ss word\n"}});
     ASSERT_FALSE(fromInput.timedOut) << fromInput.screen;
     EXPECT_EQ(fromInput.exitCode, 0) << fromInput.screen;
-    EXPECT_EQ(test::ReadBytes(dir_ / "out2"), content_);
+    EXPECT_EQ(ReadBytes(dir_ / "out2"), content_);
     EXPECT_EQ(fromInput.screen.find("pa ss"), std::string::npos) << fromInput.screen;
     EXPECT_TRUE(fromInput.echoAfter);
 
@@ -66,15 +64,15 @@ TEST_F(UnsfxTerminalTest, PromptsWithEchoOffAndRestoresIt) {
         std::vector<std::string> argv = {Unsfx(), "test", dir_ / "locked.exe"};
         if (source == "-")
             argv.insert(argv.end(), {"--password-file", "-"});
-        auto empty = test::RunOnTerminal(argv, {{"Password", "\n"}});
+        auto empty = RunOnTerminal(argv, {{"Password", "\n"}});
         EXPECT_EQ(empty.exitCode, 64) << source << empty.screen;
         EXPECT_TRUE(empty.echoAfter) << source;
     }
 }
 
 TEST_F(UnsfxTerminalTest, InterruptAtThePromptRestoresEcho) {
-    auto run = test::RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
-                                   {{"Password for", "pa\x03"}});
+    auto run = RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
+                             {{"Password for", "pa\x03"}});
     ASSERT_FALSE(run.timedOut) << run.screen;
     EXPECT_EQ(run.exitCode, 128 + SIGINT) << run.screen;
     EXPECT_TRUE(run.echoAfter);
@@ -84,45 +82,44 @@ TEST_F(UnsfxTerminalTest, InterruptAtThePromptRestoresEcho) {
 TEST_F(UnsfxTerminalTest, StoppedAtThePromptEchoesWhileStoppedOnly) {
     // Ctrl-Z at the prompt; the shell puts its own modes back meanwhile. Once continued,
     // what is typed is still not shown.
-    test::TerminalSetup shell;
+    TerminalSetup shell;
     shell.asJob = true;
-    auto run =
-        test::RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
-                            {{"Password for", "\x1a"}, {"[continued]", "pa ss word\n"}}, shell);
+    auto run = RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
+                             {{"Password for", "\x1a"}, {"[continued]", "pa ss word\n"}}, shell);
     ASSERT_FALSE(run.timedOut) << run.screen;
     EXPECT_EQ(run.exitCode, 0) << run.screen;
     EXPECT_EQ(run.screen.find("pa ss"), std::string::npos) << run.screen;
-    EXPECT_EQ(test::ReadBytes(dir_ / "out"), content_);
+    EXPECT_EQ(ReadBytes(dir_ / "out"), content_);
     EXPECT_TRUE(run.echoAfter);
 }
 
 TEST_F(UnsfxTerminalTest, NoPromptWhenThePasswordIsGivenOrNotNeeded) {
-    test::ContainerSpec open;
+    ContainerSpec open;
     open.passwordProtected = false;
-    test::WriteBytes(dir_ / "open.exe", test::MakeContainer(content_, open));
-    auto run = test::RunOnTerminal({Unsfx(), "test", "-q", dir_ / "open.exe"}, {});
+    WriteBytes(dir_ / "open.exe", MakeContainer(content_, open));
+    auto run = RunOnTerminal({Unsfx(), "test", "-q", dir_ / "open.exe"}, {});
     EXPECT_EQ(run.exitCode, 0) << run.screen;
     EXPECT_EQ(run.screen, "");
 
     setenv("UNSFX_PASSWORD", "pa ss word", 1);
-    auto fromEnvironment = test::RunOnTerminal({Unsfx(), "test", "-q", dir_ / "locked.exe"}, {});
+    auto fromEnvironment = RunOnTerminal({Unsfx(), "test", "-q", dir_ / "locked.exe"}, {});
     unsetenv("UNSFX_PASSWORD");
     EXPECT_EQ(fromEnvironment.exitCode, 0) << fromEnvironment.screen;
     EXPECT_EQ(fromEnvironment.screen, "");
 }
 
 TEST_F(UnsfxTerminalTest, ProgressBarOnlyOnATerminal) {
-    test::ContainerSpec spec;
+    ContainerSpec spec;
     spec.compressed = true;
-    const Bytes big = test::TextBytes(400000, 22);
-    test::WriteBytes(dir_ / "big.exe", test::MakeContainer(test::Intermediate(big), spec));
-    test::TerminalSetup errorOnly;
+    const Bytes big = TextBytes(400000, 22);
+    WriteBytes(dir_ / "big.exe", MakeContainer(Intermediate(big), spec));
+    TerminalSetup errorOnly;
     errorOnly.inputOnTerminal = false;
 
-    auto shown = test::RunOnTerminal({Unsfx(), dir_ / "big.exe", "-o", dir_ / "a", "-p", "secret"},
-                                     {}, errorOnly);
+    auto shown =
+        RunOnTerminal({Unsfx(), dir_ / "big.exe", "-o", dir_ / "a", "-p", "secret"}, {}, errorOnly);
     EXPECT_EQ(shown.exitCode, 0) << shown.screen;
-    EXPECT_EQ(test::ReadBytes(dir_ / "a"), big);
+    EXPECT_EQ(ReadBytes(dir_ / "a"), big);
     // The payload is decoded as it is decrypted: one bar for the whole extraction.
     const std::size_t extracting = shown.screen.find("extracting [");
     ASSERT_NE(extracting, std::string::npos) << shown.screen;
@@ -133,14 +130,14 @@ TEST_F(UnsfxTerminalTest, ProgressBarOnlyOnATerminal) {
     EXPECT_EQ(shown.screen.find('\n'), std::string::npos);  // one line, redrawn and cleared
 
     // -q, or standard error elsewhere: no bar.
-    auto quiet = test::RunOnTerminal(
-        {Unsfx(), dir_ / "big.exe", "-o", dir_ / "b", "-p", "secret", "-q"}, {}, errorOnly);
+    auto quiet = RunOnTerminal({Unsfx(), dir_ / "big.exe", "-o", dir_ / "b", "-p", "secret", "-q"},
+                               {}, errorOnly);
     EXPECT_EQ(quiet.exitCode, 0);
     EXPECT_EQ(quiet.screen, "");
-    test::TerminalSetup errorToFile = errorOnly;
+    TerminalSetup errorToFile = errorOnly;
     errorToFile.errorOnTerminal = false;
-    auto redirected = test::RunOnTerminal(
-        {Unsfx(), dir_ / "big.exe", "-o", dir_ / "c", "-p", "secret"}, {}, errorToFile);
+    auto redirected = RunOnTerminal({Unsfx(), dir_ / "big.exe", "-o", dir_ / "c", "-p", "secret"},
+                                    {}, errorToFile);
     EXPECT_EQ(redirected.exitCode, 0);
     EXPECT_EQ(redirected.err, "");
     EXPECT_EQ(redirected.screen, "");

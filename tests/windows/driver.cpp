@@ -16,15 +16,14 @@
 #include <vector>
 
 #include "engine/status.h"
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 #include "tools/container_writer.h"
 #include "ui/resource.h"
 
 namespace sfx {
 namespace {
 
-using test::Bytes;
-using test::TempDir;
+using namespace test;
 
 constexpr DWORD WaitLimit = 30000;  // ms; only reached when something hangs
 constexpr char DialogCaption[] = "Self-Extracting module";
@@ -92,7 +91,7 @@ struct Packed {
 // Packs `content` behind the extractor into dir\name, as sfx-pack does.
 std::string Pack(const TempDir& dir, const std::string& name, const Bytes& content,
                  const Packed& how = {}) {
-    test::WriteBytes(dir / "input.tmp", content);
+    WriteBytes(dir / "input.tmp", content);
     PackOptions options;
     options.password = how.password;
     options.passwordProtected = how.protectedByPassword;
@@ -354,7 +353,7 @@ bool ChooseStoredFolderInBrowser(Extractor& run) {
 TEST(ExtractorTest, ExtractsIntoTheDefaultDestination) {
     for (bool compressed : {false, true}) {
         TempDir dir;
-        const Bytes content = compressed ? test::TextBytes(300000, 1) : test::RandomBytes(70001, 2);
+        const Bytes content = compressed ? TextBytes(300000, 1) : RandomBytes(70001, 2);
         Packed how;
         how.compressed = compressed;
         const std::string exe = Pack(dir, "Annual Report.v2.exe", content, how);
@@ -387,7 +386,7 @@ TEST(ExtractorTest, ExtractsIntoTheDefaultDestination) {
         ExpectBox(run, "Information",
                   "Your file has been successfully extracted to Annual Report.v2");
         EXPECT_EQ(run.ExitCode(), 0);
-        EXPECT_EQ(test::ReadBytes(dir / "Annual Report.v2"), content);
+        EXPECT_EQ(ReadBytes(dir / "Annual Report.v2"), content);
         EXPECT_EQ(dir.Entries(),
                   (std::vector<std::string>{"Annual Report.v2", "Annual Report.v2.exe"}));
     }
@@ -395,10 +394,8 @@ TEST(ExtractorTest, ExtractsIntoTheDefaultDestination) {
 
 TEST(ExtractorTest, PasswordMistakesKeepTheDialogOpen) {
     TempDir dir;
-    const Bytes content = test::TextBytes(20000, 3);
-    Packed how;
-    how.compressed = true;
-    const std::string exe = Pack(dir, "secret.exe", content, how);
+    const Bytes content = TextBytes(20000, 3);
+    const std::string exe = Pack(dir, "secret.exe", content, {.compressed = true});
     Extractor run(exe);
     ASSERT_NE(run.Dialog(), nullptr);
     run.SetField(IDC_FILENAME, "result.txt");
@@ -419,16 +416,16 @@ TEST(ExtractorTest, PasswordMistakesKeepTheDialogOpen) {
     run.Click(IDC_GO);
     ExpectBox(run, "Information", "Your file has been successfully extracted to result.txt");
     EXPECT_EQ(run.ExitCode(), 0);
-    EXPECT_EQ(test::ReadBytes(dir / "result.txt"), content);
+    EXPECT_EQ(ReadBytes(dir / "result.txt"), content);
 }
 
 TEST(ExtractorTest, RiddleAndDescription) {
     TempDir dir;
     Packed how;
-    const std::string withRiddle = Pack(dir, "with.exe", test::BytesOf("x"), how);
+    const std::string withRiddle = Pack(dir, "with.exe", BytesOf("x"), how);
     how.riddle = "";
     how.description = "";  // the file's last byte is 0
-    const std::string without = Pack(dir, "without.exe", test::BytesOf("x"), how);
+    const std::string without = Pack(dir, "without.exe", BytesOf("x"), how);
 
     Extractor first(withRiddle);
     ASSERT_NE(first.Dialog(), nullptr);
@@ -461,7 +458,7 @@ TEST(ExtractorTest, DescriptionIsShownAsItStands) {
     TempDir dir;
     Packed how;
     how.description = "R&D report: Tom & Jerry";
-    const std::string exe = Pack(dir, "ampersand.exe", test::BytesOf("x"), how);
+    const std::string exe = Pack(dir, "ampersand.exe", BytesOf("x"), how);
     Extractor run(exe);
     ASSERT_NE(run.Dialog(), nullptr);
     EXPECT_EQ(run.Field(IDC_DESCRIPTION), "R&D report: Tom & Jerry");
@@ -486,10 +483,8 @@ TEST(ExtractorTest, DescriptionIsShownAsItStands) {
 TEST(ExtractorTest, InputQueuedDuringAnExtractionIsDropped) {
     enum Action { GoClickedAgain, EnterPressed, CancelClicked };
     TempDir dir;
-    const Bytes content = test::TextBytes(8 << 20, 6);
-    Packed how;
-    how.compressed = true;
-    const std::string exe = Pack(dir, "long.exe", content, how);
+    const Bytes content = TextBytes(8 << 20, 6);
+    const std::string exe = Pack(dir, "long.exe", content, {.compressed = true});
     for (Action action : {GoClickedAgain, EnterPressed, CancelClicked}) {
         std::filesystem::remove(dir / "long");
         Extractor run(exe);
@@ -513,7 +508,7 @@ TEST(ExtractorTest, InputQueuedDuringAnExtractionIsDropped) {
         Sleep(1000);
         EXPECT_TRUE(IsWindow(box) && IsWindowVisible(box)) << action;
         EXPECT_TRUE(run.Running()) << action;
-        EXPECT_TRUE(test::ReadBytes(dir / "long") == content) << action;
+        EXPECT_TRUE(ReadBytes(dir / "long") == content) << action;
         ExpectBox(run, "Information", "Your file has been successfully extracted to long");
         EXPECT_EQ(run.NextMessageBox().caption, "(no message box)") << action;
         EXPECT_EQ(run.ExitCode(), 0) << action;
@@ -523,7 +518,7 @@ TEST(ExtractorTest, InputQueuedDuringAnExtractionIsDropped) {
 
 TEST(ExtractorTest, EveryWayOutEndsWithZeroAndNoFile) {
     TempDir dir;
-    const std::string exe = Pack(dir, "leave.exe", test::BytesOf("never written"));
+    const std::string exe = Pack(dir, "leave.exe", BytesOf("never written"));
     enum Way { CancelButton, EscapeKey, CloseBox, ExitCommand };
     for (Way way : {CancelButton, EscapeKey, CloseBox, ExitCommand}) {
         Extractor run(exe);
@@ -554,7 +549,7 @@ TEST(ExtractorTest, EveryWayOutEndsWithZeroAndNoFile) {
 
 TEST(ExtractorTest, BrowsingStartsFromTheStoredFolder) {
     TempDir dir;
-    const std::string exe = Pack(dir, "browse.exe", test::BytesOf("x"));
+    const std::string exe = Pack(dir, "browse.exe", BytesOf("x"));
     const std::string sub = dir / "Sub Folder";
     ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
     Extractor run(exe);
@@ -598,7 +593,7 @@ TEST(ExtractorTest, BrowsingStartsFromTheStoredFolder) {
 
 TEST(ExtractorTest, DestinationsThatWorkAndThatDoNot) {
     TempDir dir;
-    const Bytes content = test::RandomBytes(1000, 4);
+    const Bytes content = RandomBytes(1000, 4);
     const std::string exe = Pack(dir, "dest.exe", content);
     ASSERT_TRUE(CreateDirectoryA((dir / "out").c_str(), nullptr));
     Extractor run(exe);
@@ -631,7 +626,7 @@ TEST(ExtractorTest, DestinationsThatWorkAndThatDoNot) {
     run.Click(IDC_GO);
     ExpectBox(run, "Information", "Your file has been successfully extracted to data.bin");
     EXPECT_EQ(run.ExitCode(), 0);
-    EXPECT_EQ(test::ReadBytes(dir / "out\\data.bin"), content);
+    EXPECT_EQ(ReadBytes(dir / "out\\data.bin"), content);
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dest.exe", "out"}));
 }
 
@@ -641,10 +636,10 @@ TEST(ExtractorTest, DestinationsThatWorkAndThatDoNot) {
 TEST(ExtractorTest, StartedByABareNameWithoutExtension) {
     for (bool staleFile : {false, true}) {
         TempDir dir;
-        const Bytes content = test::TextBytes(5000, 5);
+        const Bytes content = TextBytes(5000, 5);
         const std::string exe = Pack(dir, "Bare.Name.exe", content);
         if (staleFile)
-            test::WriteBytes(dir / "Bare.Name", test::BytesOf("MZ what was extracted before"));
+            WriteBytes(dir / "Bare.Name", BytesOf("MZ what was extracted before"));
         Extractor run(exe, "Bare.Name", dir.path().string());
         ASSERT_NE(run.Dialog(), nullptr) << staleFile;
         EXPECT_EQ(run.Field(IDC_DESCRIPTION), "Quarterly figures") << staleFile;
@@ -654,7 +649,7 @@ TEST(ExtractorTest, StartedByABareNameWithoutExtension) {
         run.Click(IDC_GO);
         ExpectBox(run, "Information", "Your file has been successfully extracted to Bare.Name");
         EXPECT_EQ(run.ExitCode(), 0) << staleFile;
-        EXPECT_EQ(test::ReadBytes(dir / "Bare.Name"), content) << staleFile;
+        EXPECT_EQ(ReadBytes(dir / "Bare.Name"), content) << staleFile;
     }
 }
 
@@ -662,10 +657,8 @@ TEST(ExtractorTest, StartedByABareNameWithoutExtension) {
 // beside itself although the ANSI code page has none of the folder's characters.
 TEST(ExtractorTest, FolderOutsideTheAnsiCodePage) {
     TempDir dir;
-    const Bytes content = test::TextBytes(5000, 8);
-    Packed how;
-    how.compressed = true;
-    const std::string packed = Pack(dir, "packed.exe", content, how);
+    const Bytes content = TextBytes(5000, 8);
+    const std::string packed = Pack(dir, "packed.exe", content, {.compressed = true});
     const std::wstring folder = dir.path().wstring() + L"\\Иван Документы";
     ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring exe = folder + L"\\Отчёт.exe";
@@ -691,7 +684,7 @@ TEST(ExtractorTest, FolderOutsideTheAnsiCodePage) {
 // default folder, a browsed folder and the destination keep such names whole.
 TEST(ExtractorTest, JapaneseFoldersUnderCodePage932) {
     TempDir dir;
-    const Bytes content = test::TextBytes(5000, 9);
+    const Bytes content = TextBytes(5000, 9);
     Packed how;
     how.description = "\x97\x5C\x92\xE8\x95\x5C";  // 予定表 in code page 932
     const std::string packed = Pack(dir, "packed.exe", content, how);
@@ -740,10 +733,8 @@ TEST(ExtractorTest, JapaneseFoldersUnderCodePage932) {
 TEST(ExtractorTest, NeverHungDuringALongExtraction) {
     TempDir dir;
     // Incompressible bytes: the decoder gains least on them.
-    const Bytes content = test::RandomBytes(LongExtractionSize, 10);
-    Packed how;
-    how.compressed = true;
-    const std::string exe = Pack(dir, "long.exe", content, how);
+    const Bytes content = RandomBytes(LongExtractionSize, 10);
+    const std::string exe = Pack(dir, "long.exe", content, {.compressed = true});
     // On one processor, as on a small machine, so that decrypting on every core gains nothing
     // and the extraction outlasts Windows' 5 s: a program starts on the processors its
     // parent may use.
@@ -771,7 +762,7 @@ TEST(ExtractorTest, NeverHungDuringALongExtraction) {
     EXPECT_GT(took, 6000u);
     ExpectBox(run, "Information", "Your file has been successfully extracted to long");
     EXPECT_EQ(run.ExitCode(), 0);
-    EXPECT_TRUE(test::ReadBytes(dir / "long") == content);
+    EXPECT_TRUE(ReadBytes(dir / "long") == content);
 }
 
 TEST(ExtractorTest, EndsWhenTheDialogCannotBeCreated) {
@@ -933,8 +924,7 @@ TEST(ExtractorTest, SfxPackFileExtractsWithPasswordAndEnter) {
     run.Key(IDC_PASSWORD, VK_RETURN);
     ExpectBox(run, "Information", "Your file has been successfully extracted to letter");
     EXPECT_EQ(run.ExitCode(), 0);
-    EXPECT_EQ(test::ReadBytes(dir / "letter"),
-              test::ReadBytes(HostPath(SFX_SOURCE_DIR "/samples/letter.txt")));
+    EXPECT_EQ(ReadBytes(dir / "letter"), ReadBytes(HostPath(SFX_SOURCE_DIR "/samples/letter.txt")));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "tests/test_support.h"
+#include "tests/support/test_support.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -17,26 +17,21 @@
 #include <fstream>
 #include <random>
 
-#include "cipher/blowfish.h"
-#include "cipher/key.h"
-#include "engine/container.h"
-#include "tools/lzw_encoder.h"
-
 namespace sfx::test {
 
-TempDir::TempDir() {
+TempDir::TempDir(const std::filesystem::path& under) {
 #ifdef _WIN32
     static std::mt19937 random(GetTickCount() ^ (GetCurrentProcessId() << 16));
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        const std::filesystem::path candidate = std::filesystem::temp_directory_path() /
-                                                ("sfxtest-" + std::to_string(random() % 1000000));
+        const std::filesystem::path candidate =
+            under / ("sfxtest-" + std::to_string(random() % 1000000));
         if (CreateDirectoryA(candidate.string().c_str(), nullptr))
             path_ = candidate;
     }
     if (path_.empty())
         std::abort();
 #else
-    std::string pattern = (std::filesystem::temp_directory_path() / "sfxtest-XXXXXX").string();
+    std::string pattern = (under / "sfxtest-XXXXXX").string();
     char* made = mkdtemp(pattern.data());
     if (made == nullptr)
         std::abort();
@@ -60,15 +55,26 @@ std::vector<std::string> TempDir::Entries() const {
     return names;
 }
 
+std::filesystem::path FastTempFolder() {
+#ifndef _WIN32
+    const char* set = std::getenv("TMPDIR");
+    if ((set == nullptr || *set == '\0') && access("/dev/shm", W_OK) == 0)
+        return "/dev/shm";
+#endif
+    return std::filesystem::temp_directory_path();
+}
+
 Bytes ReadBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void WriteBytes(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
+bool WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t size) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written = size == 0 || std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && written;
 }
 
 Bytes BytesOf(const std::string& text) {
@@ -96,47 +102,9 @@ Bytes TextBytes(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
-std::uint64_t ByteSum(const Bytes& bytes) {
-    std::uint64_t sum = 0;
-    for (auto b : bytes) sum += b;
-    return sum;
-}
-
-Bytes Intermediate(const Bytes& plain) {
-    return LzwEncodeIntermediate(plain.data(), plain.size());
-}
-
-Bytes MakeContainer(const Bytes& payload, const ContainerSpec& spec) {
-    ContainerHeader header;
-    header.passwordProtected = spec.passwordProtected ? 1 : 0;
-    header.compressed = spec.compressed ? 1 : 0;
-    header.checksum = spec.checksum.value_or(ByteSum(payload));
-    std::memcpy(header.riddle, spec.riddle.data(), std::min<std::size_t>(spec.riddle.size(), 256));
-
-    Bytes file = spec.stub;
-    std::uint8_t headerBytes[ContainerHeaderSize];
-    header.Encode(headerBytes);
-    file.insert(file.end(), headerBytes, headerBytes + ContainerHeaderSize);
-
-    std::uint8_t key[256];
-    int keyLength = DeriveKey(spec.password.c_str(), spec.passwordProtected, key);
-    if (keyLength > 0)
-        BlowfishCipher::SetKey(key, static_cast<std::int16_t>(keyLength));
-    std::size_t whole = payload.size() / 8 * 8;
-    for (std::size_t i = 0; i < whole; i += 8) {
-        std::uint32_t halves[2];
-        std::memcpy(halves, payload.data() + i, 8);  // the tests run on little-endian hosts
-        BlowfishCipher::EncryptBlock(halves[0], halves[1]);
-        const auto* out = reinterpret_cast<const std::uint8_t*>(halves);
-        file.insert(file.end(), out, out + 8);
-    }
-    file.insert(file.end(), payload.begin() + static_cast<std::ptrdiff_t>(whole), payload.end());
-
-    const auto length = static_cast<std::uint32_t>(ContainerHeaderSize + payload.size());
-    for (int i = 0; i < 4; ++i) file.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
-    file.insert(file.end(), spec.description.begin(), spec.description.end());
-    file.push_back(static_cast<std::uint8_t>(spec.description.size()));
-    return file;
+Progress recordedProgress;
+void RecordProgress(std::int32_t done, std::int32_t total) {
+    recordedProgress.emplace_back(done, total);
 }
 
 int OpenDescriptorCount() {
@@ -232,15 +200,9 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
         dup2(in, 0);
         dup2(out, 1);
         dup2(err, 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
+        ExecOrExit(argv);
     }
-    int status = 0;
-    waitpid(child, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.exitCode = ExitStatusOf(child);
 #endif
     auto out = ReadBytes(outPath);
     auto err = ReadBytes(errPath);
@@ -248,5 +210,36 @@ RunResult Run(const std::vector<std::string>& argv, const std::string& input) {
     result.err.assign(err.begin(), err.end());
     return result;
 }
+
+RunResult Unsfx(std::vector<std::string> arguments, const std::string& input) {
+    arguments.insert(arguments.begin(), BinPath("unsfx"));
+    return Run(arguments, input);
+}
+
+RunResult SfxPack(const TempDir& dir, const Bytes& content,
+                  const std::vector<std::string>& options) {
+    WriteBytes(dir / "stub", BytesOf("MZ stub"));
+    WriteBytes(dir / "input", content);
+    std::vector<std::string> argv = {BinPath("sfx-pack"), "--stub", dir / "stub",      "--input",
+                                     dir / "input",       "-o",     dir / "packed.exe"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    return Run(argv);
+}
+
+#ifndef _WIN32
+void ExecOrExit(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+}
+
+int ExitStatusOf(int child) {
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+#endif
 
 }  // namespace sfx::test
