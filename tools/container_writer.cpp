@@ -394,20 +394,11 @@ struct InputFile {
     }
 };
 
-}  // namespace
-
-bool WriteSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,
-                        std::size_t size, const std::string& outputPath, const PackOptions& options,
-                        std::string& error, PackResult* result) {
+// Runs one packing step, turning what the standard library throws into an error text.
+template <typename Step>
+bool Guarded(std::string& error, Step&& step) {
     try {
-        if (!CheckOptions(options, error) || TooLargeUncompressed(options, size, error)) {
-            return false;
-        }
-        const Source stubSource{stub, stubSize, nullptr, "the stub"};
-        const Source input{data, size, nullptr, "the input"};
-        return WriteOutputFile(outputPath, error, [&](Sink& sink) {
-            return Pack(sink, stubSource, input, options, error, result);
-        });
+        return step();
     } catch (const std::bad_alloc&) {
         error = "out of memory";
         return false;
@@ -417,10 +408,27 @@ bool WriteSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const st
     }
 }
 
+}  // namespace
+
+bool WriteSelfExtractor(const std::uint8_t* stub, std::size_t stubSize, const std::uint8_t* data,
+                        std::size_t size, const std::string& outputPath, const PackOptions& options,
+                        std::string& error, PackResult* result) {
+    return Guarded(error, [&]() {
+        if (!CheckOptions(options, error) || TooLargeUncompressed(options, size, error)) {
+            return false;
+        }
+        const Source stubSource{stub, stubSize, nullptr, "the stub"};
+        const Source input{data, size, nullptr, "the input"};
+        return WriteOutputFile(outputPath, error, [&](Sink& sink) {
+            return Pack(sink, stubSource, input, options, error, result);
+        });
+    });
+}
+
 bool PackSelfExtractor(const std::string& stubPath, const std::string& inputPath,
                        const std::string& outputPath, const PackOptions& options,
                        std::string& error, PackResult* result) {
-    try {
+    return Guarded(error, [&]() {
         if (!CheckOptions(options, error)) {
             return false;
         }
@@ -445,13 +453,7 @@ bool PackSelfExtractor(const std::string& stubPath, const std::string& inputPath
         return WriteOutputFile(outputPath, error, [&](Sink& sink) {
             return Pack(sink, stubSource, inputSource, options, error, result);
         });
-    } catch (const std::bad_alloc&) {
-        error = "out of memory";
-        return false;
-    } catch (const std::exception& failure) {
-        error = failure.what();
-        return false;
-    }
+    });
 }
 
 }  // namespace sfx
