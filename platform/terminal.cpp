@@ -98,41 +98,45 @@ int TerminalColumns(std::FILE* stream) {
     return info.srWindow.Right - info.srWindow.Left + 1;
 }
 
-SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacity) {
-    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-    DWORD mode = 0;
-    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
-        return SecretRead::NoTerminal;
+namespace {
 
-    consoleInput = input;
-    savedInputMode = mode;
-    SetConsoleCtrlHandler(RestoreEchoOnBreak, TRUE);
-    const DWORD quiet = (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT;
-    if (!SetConsoleMode(input, quiet)) {
-        SetConsoleCtrlHandler(RestoreEchoOnBreak, FALSE);
-        return SecretRead::Failed;
+// Where the prompt goes: standard error when it is the console, else the console itself.
+struct PromptOutput {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    bool own = false;
+
+    PromptOutput() {
+        if (IsTerminal(stderr)) {
+            handle = HandleOf(stderr);
+        } else {
+            handle = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, 0, nullptr);
+            own = handle != INVALID_HANDLE_VALUE;
+        }
     }
-    InterlockedExchange(&echoIsOff, 1);
-
-    HANDLE output = INVALID_HANDLE_VALUE;
-    bool ownOutput = false;
-    if (IsTerminal(stderr)) {
-        output = HandleOf(stderr);
-    } else {
-        output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-        ownOutput = output != INVALID_HANDLE_VALUE;
+    ~PromptOutput() {
+        if (own)
+            CloseHandle(handle);
     }
-    WriteText(output, prompt);
+};
 
-    // The console's byte input is in its OEM code page, where "ä" is another byte than in
-    // the ANSI one: the characters are read as UTF-16 and each taken into ANSI.
+// The console's byte input is in its OEM code page, where "ä" is another byte than in the
+// ANSI one: the characters are read as UTF-16 and each taken into ANSI, byte by byte.
+struct AnsiConsoleReader {
+    HANDLE input;
     wchar_t units[2] = {};
     char bytes[4] = {};
     int byteCount = 0;
     int byteAt = 0;
-    bool notAnsi = false;
-    auto readByte = [&]() -> int {
+    bool notAnsi = false;  // a character the ANSI code page does not have was typed
+
+    ~AnsiConsoleReader() {
+        Wipe(units, sizeof units);
+        Wipe(bytes, sizeof bytes);
+    }
+
+    // The next byte, or -1 at the end of input or on an error.
+    int Next() {
         while (byteAt == byteCount) {
             DWORD got = 0;
             if (!ReadConsoleW(input, &units[0], 1, &got, nullptr) || got != 1)
@@ -152,20 +156,42 @@ SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacit
             }
         }
         return static_cast<unsigned char>(bytes[byteAt++]);
-    };
-    SecretRead result = CollectLine(readByte, lineOut, capacity);
-    Wipe(units, sizeof units);
-    Wipe(bytes, sizeof bytes);
-    if (result == SecretRead::Read && notAnsi) {
-        Wipe(lineOut, capacity);
-        result = SecretRead::NotAnsi;
+    }
+};
+
+}  // namespace
+
+SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacity) {
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
+        return SecretRead::NoTerminal;
+
+    consoleInput = input;
+    savedInputMode = mode;
+    SetConsoleCtrlHandler(RestoreEchoOnBreak, TRUE);
+    const DWORD quiet = (mode | ENABLE_LINE_INPUT | ENABLE_PROCESSED_INPUT) & ~ENABLE_ECHO_INPUT;
+    if (!SetConsoleMode(input, quiet)) {
+        SetConsoleCtrlHandler(RestoreEchoOnBreak, FALSE);
+        return SecretRead::Failed;
+    }
+    InterlockedExchange(&echoIsOff, 1);
+
+    PromptOutput output;
+    WriteText(output.handle, prompt);
+    SecretRead result;
+    {
+        AnsiConsoleReader reader{input};
+        result = CollectLine([&reader]() { return reader.Next(); }, lineOut, capacity);
+        if (result == SecretRead::Read && reader.notAnsi) {
+            Wipe(lineOut, capacity);
+            result = SecretRead::NotAnsi;
+        }
     }
 
     RestoreEcho();
     SetConsoleCtrlHandler(RestoreEchoOnBreak, FALSE);
-    WriteText(output, "\r\n");
-    if (ownOutput)
-        CloseHandle(output);
+    WriteText(output.handle, "\r\n");
     return result;
 }
 

@@ -55,15 +55,63 @@ bool IsAbsolutePath(const char* path) {
     return drive || (IsPathSeparator(path[0]) && IsPathSeparator(path[1]));
 }
 
+namespace {
+
+// The name the file system stores for the last component of `path`, which starts at
+// path + cut; the component as written when the lookup fails.
+const char* StoredName(const char* path, std::size_t cut, platform::FindData& entry) {
+    const std::intptr_t handle = platform::_findfirst(path, &entry);
+    if (handle == -1)
+        return path + cut;
+    platform::_findclose(handle);
+    entry.name[sizeof entry.name - 1] = '\0';
+    return entry.name;
+}
+
+// Puts `name` and a separator in front of the resultLength bytes of `result`; false, with
+// `result` unchanged, when that would not fit.
+bool PrependComponent(char* result, std::size_t& resultLength, const char* name,
+                      std::size_t nameLength) {
+    if (nameLength + 1 + resultLength >= TextSize)
+        return false;
+    std::memmove(result + nameLength + 1, result, resultLength + 1);
+    std::memcpy(result, name, nameLength);
+    result[nameLength] = '\\';
+    resultLength += nameLength + 1;
+    return true;
+}
+
+// Writes head, a separator (when there is a head) and tail into `out` when the whole fits
+// the text and its character limit.
+bool JoinWhenFits(const char* head, std::size_t headLength, const char* tail,
+                  std::size_t tailLength, char* out) {
+    // A relative path keeps no leading separator.
+    const std::size_t joint = headLength > 0 ? 1 : 0;
+    if (headLength + joint + tailLength >= TextSize)
+        return false;
+    char joined[TextSize];
+    std::memcpy(joined, head, headLength);
+    if (joint != 0)
+        joined[headLength] = '\\';
+    std::memcpy(joined + headLength + joint, tail, tailLength + 1);
+    if (platform::PathLength(joined, TextCharacters) > TextCharacters)
+        return false;
+    std::memcpy(out, joined, headLength + joint + tailLength + 1);
+    return true;
+}
+
+}  // namespace
+
 void ExpandLongPath(char* path, char* out) {
     std::size_t length = strnlen(path, TextSize - 1);
     path[length] = '\0';
     if (platform::EndsWithSeparator(path) && path[length - 1] == '\\')
         path[--length] = '\0';
 
+    // The components are looked up from the last one back: `remaining` is what is still to
+    // look up, `result` the stored names found so far, each followed by a separator.
     char remaining[TextSize] = {};
     char result[TextSize];
-    char name[TextSize];
     std::memcpy(remaining, path, length + 1);
     result[0] = '\0';
     std::size_t resultLength = 0;
@@ -72,28 +120,13 @@ void ExpandLongPath(char* path, char* out) {
 
     std::size_t remainingLength = length;
     while (remainingLength > root) {
-        // The last component and where it starts.
         const std::size_t folder = platform::FolderLength(remaining);
         const std::size_t cut = folder > root ? folder : root;
-
         platform::FindData entry;
-        std::intptr_t handle = platform::_findfirst(remaining, &entry);
-        const char* stored = remaining + cut;
-        if (handle != -1) {
-            platform::_findclose(handle);
-            entry.name[sizeof entry.name - 1] = '\0';
-            stored = entry.name;
-        }
-        const std::size_t nameLength = strnlen(stored, sizeof entry.name);
-        if (nameLength + 1 + resultLength >= TextSize) {
-            fits = false;
+        const char* stored = StoredName(remaining, cut, entry);
+        fits = PrependComponent(result, resultLength, stored, strnlen(stored, sizeof entry.name));
+        if (!fits)
             break;
-        }
-        std::memcpy(name, stored, nameLength);
-        name[nameLength] = '\\';
-        std::memcpy(name + nameLength + 1, result, resultLength + 1);
-        resultLength += nameLength + 1;
-        std::memcpy(result, name, resultLength + 1);
 
         // Cut the component and its separator off.
         remainingLength = cut > root ? cut - 1 : root;
@@ -102,20 +135,8 @@ void ExpandLongPath(char* path, char* out) {
             break;
     }
 
-    if (fits) {
-        // A relative path keeps no leading separator.
-        const std::size_t joint = remainingLength > 0 ? 1 : 0;
-        if (remainingLength + joint + resultLength < TextSize) {
-            std::memcpy(name, remaining, remainingLength);
-            if (joint != 0)
-                name[remainingLength] = '\\';
-            std::memcpy(name + remainingLength + joint, result, resultLength + 1);
-            if (platform::PathLength(name, TextCharacters) <= TextCharacters) {
-                std::memcpy(out, name, remainingLength + joint + resultLength + 1);
-                return;
-            }
-        }
-    }
+    if (fits && JoinWhenFits(remaining, remainingLength, result, resultLength, out))
+        return;
     // The long form does not fit: the path as given.
     std::memmove(out, path, length + 1);
     if (length + 1 < TextSize) {
