@@ -164,7 +164,7 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
 
 bool ExtractionJob::Test(const char* sourcePath, const char* password) {
     // Everything an extraction checks, with the bytes going nowhere.
-    std::FILE* sink = platform::OpenFile(platform::NullDevicePath(), "wb");
+    std::FILE* sink = platform::OpenNullDevice();
     if (sink == nullptr)
         return Fail(*this, WriteFailed);
     const bool passed = ExtractToStream(sourcePath, sink, password);

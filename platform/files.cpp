@@ -209,11 +209,21 @@ bool UseBinaryMode(std::FILE* stream) {
 #endif
 }
 
-const char* NullDevicePath() {
+std::FILE* OpenNullDevice() {
 #ifdef _WIN32
-    return "NUL";
+    return std::fopen("NUL", "wb");
 #else
-    return "/dev/null";
+    // Only the device itself: never a file or link that stands in its place.
+    const int fd = open("/dev/null", O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return nullptr;
+    struct stat status;
+    std::FILE* stream = nullptr;
+    if (fstat(fd, &status) == 0 && S_ISCHR(status.st_mode))
+        stream = fdopen(fd, "wb");
+    if (stream == nullptr)
+        close(fd);
+    return stream;
 #endif
 }
 

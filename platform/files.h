@@ -36,7 +36,8 @@ void IgnoreWriteSignals();
 // Makes an already open stream (standard output) pass bytes unchanged: no line-end
 // translation on Windows, nothing to do elsewhere.
 bool UseBinaryMode(std::FILE* stream);
-// The device that swallows whatever is written to it ("/dev/null", "NUL").
-const char* NullDevicePath();
+// Opens for writing the device that swallows whatever is written to it ("/dev/null",
+// "NUL"); null when it cannot be opened or something else stands at its name.
+std::FILE* OpenNullDevice();
 
 }  // namespace sfx::platform

@@ -117,19 +117,21 @@ void OwnFile::Remove() {
     present = false;
 }
 
-bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity) {
+std::FILE* CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity) {
     OwnFile file;
     if (!file.CreateBeside(siblingPath))
-        return false;
+        return nullptr;
     if (!CopyWhole(pathOut, file.path, capacity))
-        return false;  // deleted again as `file` goes
+        return nullptr;  // deleted again as `file` goes
 #ifndef _WIN32
     // Made for a program's output, which gets the usual permissions.
     fchmod(fileno(file.stream), 0666 & ~CurrentUmask());
 #endif
-    file.Close();
-    file.present = false;  // the caller's now, still tracked until it is moved or deleted
-    return true;
+    // The caller's now, still tracked until it is moved or deleted.
+    std::FILE* stream = file.stream;
+    file.stream = nullptr;
+    file.present = false;
+    return stream;
 }
 
 void KeepFile(OwnFile& file, const char* preferredPath) {

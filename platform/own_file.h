@@ -39,9 +39,10 @@ std::FILE* CreateNewFile(const char* path);
 
 // Creates a new empty file, beside `siblingPath` (in the same folder), whose name clashes
 // with nothing that exists, as OwnFile creates its files but with the usual permissions;
-// writes its path into pathOut (capacity bytes). The file stays tracked until it is moved
-// or deleted. False when no such file can be created.
-bool CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity);
+// writes its path into pathOut (capacity bytes) and returns its stream, open for writing,
+// which the caller closes. The file stays tracked until it is moved or deleted. Null when
+// no such file can be created.
+std::FILE* CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity);
 
 enum class Placement { Placed, Taken, Failed };
 

@@ -22,7 +22,9 @@ using namespace test;
 TEST(TemporaryTrackingTest, OnlyTrackedFilesGo) {
     TempDir dir;
     char made[512];
-    ASSERT_TRUE(platform::CreateUniqueSibling((dir / "dest").c_str(), made, sizeof made));
+    std::FILE* sibling = platform::CreateUniqueSibling((dir / "dest").c_str(), made, sizeof made);
+    ASSERT_NE(sibling, nullptr);
+    std::fclose(sibling);
     WriteBytes(dir / "kept.lzw", Bytes{1});
     platform::TrackTemporary((dir / "kept.lzw").c_str());
     platform::UntrackTemporary((dir / "kept.lzw").c_str());
@@ -30,7 +32,9 @@ TEST(TemporaryTrackingTest, OnlyTrackedFilesGo) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"kept.lzw"});
 
     // A file moved into place is no longer temporary.
-    ASSERT_TRUE(platform::CreateUniqueSibling((dir / "dest").c_str(), made, sizeof made));
+    sibling = platform::CreateUniqueSibling((dir / "dest").c_str(), made, sizeof made);
+    ASSERT_NE(sibling, nullptr);
+    std::fclose(sibling);
     ASSERT_TRUE(platform::ReplaceFile(made, (dir / "dest").c_str()));
     platform::RemoveTrackedTemporaries();
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dest", "kept.lzw"}));

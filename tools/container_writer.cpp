@@ -349,17 +349,16 @@ bool TooLargeUncompressed(const PackOptions& options, std::uint64_t size, std::s
 template <typename Write>
 bool WriteOutputFile(const std::string& outputPath, std::string& error, Write write) {
     char temporary[MaxOutputPath];
-    if (outputPath.empty() || HasNul(outputPath) ||
-        !platform::CreateUniqueSibling(outputPath.c_str(), temporary, sizeof temporary)) {
+    std::FILE* file =
+        outputPath.empty() || HasNul(outputPath)
+            ? nullptr
+            : platform::CreateUniqueSibling(outputPath.c_str(), temporary, sizeof temporary);
+    if (file == nullptr) {
         error = "cannot create a file beside " + outputPath;
         return false;
     }
-    std::FILE* file = platform::OpenFile(temporary, "wb");
-    if (file == nullptr) {
-        error = std::string("cannot open ") + temporary + ": " + SystemError();
-        platform::RemoveFile(temporary);
-        return false;
-    }
+    // Written through the stream it was created with; the engine's own files are unbuffered.
+    std::setvbuf(file, nullptr, _IOFBF, 1 << 16);
     Sink sink;
     sink.file = file;
     bool ok = false;
