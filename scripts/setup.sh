@@ -52,12 +52,22 @@ if [ -n "$need" ]; then
     apt-get install -y -q --no-install-recommends $need >/dev/null
 fi
 
-# The dialog's test under the Japanese code page runs a program of Wine in this locale.
-case " $wanted " in
-    *" wine "*)
-        if ! locale -a 2>/dev/null | grep -Eqi '^ja_JP\.utf-?8$' && [ "$(id -u)" -eq 0 ] &&
-            [ -f /usr/share/i18n/locales/ja_JP ]; then
-            localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 ||
-                echo "setup: no ja_JP.UTF-8 locale: the code page 932 test will be skipped" >&2
-        fi ;;
-esac
+# The dialog's test under the Japanese code page runs a program of Wine in this locale. The
+# sets' packages come one a line, so look for the word "wine" as a whole line.
+if printf '%s\n' $wanted | grep -qx wine && ! locale -a 2>/dev/null | grep -Eqi '^ja_JP\.utf-?8$'; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "setup: the locale ja_JP.UTF-8 is missing (run as root to make it)" >&2
+        exit 1
+    fi
+    if [ ! -f /usr/share/i18n/locales/ja_JP ] || [ ! -f /usr/share/i18n/charmaps/UTF-8.gz ]; then
+        # The locale sources belong to the package "locales"; a trimmed system may have dropped
+        # them. Put them back.
+        echo "setup: reinstalling locales for the locale sources"
+        apt-get install -y -q --reinstall --no-install-recommends locales >/dev/null
+    fi
+    echo "setup: making the locale ja_JP.UTF-8"
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8 ||
+        { echo "setup: could not make the locale ja_JP.UTF-8 (localedef failed)" >&2; exit 1; }
+    locale -a 2>/dev/null | grep -Eqi '^ja_JP\.utf-?8$' ||
+        { echo "setup: localedef ran but ja_JP.UTF-8 is not in 'locale -a'" >&2; exit 1; }
+fi
