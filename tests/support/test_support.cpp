@@ -88,6 +88,54 @@ Bytes RandomBytes(std::size_t size, std::uint32_t seed) {
     return bytes;
 }
 
+namespace {
+
+constexpr std::size_t RandomPiece = std::size_t{4} << 20;
+
+// Calls each(piece, count) for the bytes of RandomBytes(size, seed), in order, piece by piece;
+// stops at the first false.
+template <typename Each>
+bool ForEachRandomPiece(std::uint64_t size, std::uint32_t seed, Each each) {
+    std::mt19937 random(seed);
+    Bytes piece(RandomPiece);
+    for (std::uint64_t left = size; left > 0;) {
+        const std::size_t count =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size()));
+        for (std::size_t i = 0; i < count; ++i) piece[i] = static_cast<std::uint8_t>(random());
+        if (!each(piece.data(), count))
+            return false;
+        left -= count;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool WriteRandomFile(const std::string& path, std::uint64_t size, std::uint32_t seed) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr)
+        return false;
+    const bool written =
+        ForEachRandomPiece(size, seed, [&](const std::uint8_t* bytes, std::size_t count) {
+            return std::fwrite(bytes, 1, count, file) == count;
+        });
+    return std::fclose(file) == 0 && written;
+}
+
+bool SameAsRandomFile(const std::string& path, std::uint64_t size, std::uint32_t seed) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return false;
+    Bytes read(RandomPiece);
+    bool same = ForEachRandomPiece(size, seed, [&](const std::uint8_t* bytes, std::size_t count) {
+        return std::fread(read.data(), 1, count, file) == count &&
+               std::equal(bytes, bytes + count, read.data());
+    });
+    same = same && std::fgetc(file) == EOF;
+    std::fclose(file);
+    return same;
+}
+
 Bytes TextBytes(std::size_t size, std::uint32_t seed) {
     static const char* words[] = {"the ", "extractor ", "reads ", "a ",     "container ",
                                   "and ", "writes ",    "file ",  "data\n", "password ",

@@ -42,6 +42,10 @@ inline bool WriteBytes(const std::string& path, const Bytes& bytes) {
 }
 Bytes BytesOf(const std::string& text);
 Bytes RandomBytes(std::size_t size, std::uint32_t seed);
+// The bytes of RandomBytes(size, seed) written to a file, and compared with one, a few MiB at
+// a time: large contents never sit in memory (a 32-bit test program has 2 GiB of addresses).
+bool WriteRandomFile(const std::string& path, std::uint64_t size, std::uint32_t seed);
+bool SameAsRandomFile(const std::string& path, std::uint64_t size, std::uint32_t seed);
 // Text-like bytes that compress well but not trivially.
 Bytes TextBytes(std::size_t size, std::uint32_t seed);
 
