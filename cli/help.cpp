@@ -41,7 +41,7 @@ const char HelpText[] =
     "  -p, --password PASSWORD the password (1 to 255 characters; the last -p counts)\n"
     "      --password-file F   the first line of F, without its line end (- = standard input;\n"
     "                          on a terminal it is read with echo off)\n"
-    "  -f, --force             replace an existing destination\n"
+    "  -f, --force             replace an existing destination (never a folder)\n"
     "  -q, --quiet             no progress bar and no OK lines\n"
     "      --json              info: one JSON object per FILE, texts in ASCII (bytes above 127\n"
     "                          as \\u00XX, Latin-1)\n"
