@@ -12,6 +12,13 @@ done
 failed=0
 fail() { echo "man_pages_test: $*"; failed=1; }
 
+# The words of the tags (the line after each .TP) in one section of a page, roff removed.
+tags() {
+    awk -v section="$1" '$0 == ".SH " section { on = 1; next } /^\.SH/ { on = 0 }
+                         on && tag { print; tag = 0 } on && /^\.TP/ { tag = 1 }' "$2" |
+        sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' -e 's/^\.[A-Z]* //' -e 's/"//g' | tr -s ' ,' '\n'
+}
+
 # One row per program: the program and its page.
 for program in unsfx sfx-pack; do
     page=$man/$program.1
@@ -32,12 +39,11 @@ for program in unsfx sfx-pack; do
         printf '%s\n' "$text" | grep -qE -- "(^|[^A-Za-z-])$option([^A-Za-z-]|\$)" ||
             fail "$page does not name $option, which $program --help names"
     done
-    # Options as the page's OPTIONS section lists them: the tag after each .TP.
-    listed=$(awk '/^\.SH OPTIONS/ { on = 1; next } /^\.SH/ { on = 0 }
-                  on && tag { print; tag = 0 } on && /^\.TP/ { tag = 1 }' "$page" |
-             sed -e 's/\\f[BIRP]//g' -e 's/\\-/-/g' -e 's/^\.[A-Z]* //' -e 's/"//g' |
-             tr -s ' ,' '\n' | grep -E '^--?[A-Za-z]|^--$' | sort -u)
+    # Options as the page's OPTIONS section lists them.
+    listed=$(tags OPTIONS "$page" | grep -E '^--?[A-Za-z]|^--$' | sort -u)
     [ -n "$listed" ] || fail "$page lists no option"
+    # And the environment variables of its ENVIRONMENT section.
+    listed="$listed $(tags ENVIRONMENT "$page" | grep -E '^[A-Z][A-Z_]+$' | sort -u)"
     for option in $listed; do
         printf '%s\n' "$help" | grep -qE -- "(^|[^A-Za-z-])$option([^A-Za-z-]|\$)" ||
             fail "$program --help does not name $option, which $page lists"
