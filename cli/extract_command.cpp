@@ -1,12 +1,12 @@
 #include "cli/extract_command.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "cipher/blowfish_wide.h"
+#include "cipher/decryption_pass.h"
 #include "cli/destination.h"
 #include "cli/help.h"
 #include "cli/messages.h"
@@ -58,6 +58,11 @@ int ChooseDestination(const Arguments& arguments, const std::string& file,
         destination = DestinationInFolder(arguments.output, file);
     } else {
         destination = arguments.output;
+    }
+    // A folder is never replaced, --force or not: say so before asking for a password.
+    if (platform::KindOf(destination.c_str()) == platform::PathKind::Directory) {
+        Tell(Quoted(destination) + " is a folder: choose another name with -o");
+        return WriteFailed;
     }
     if (!arguments.force && platform::PathExists(destination.c_str()))
         return DestinationExists(destination);
@@ -166,18 +171,18 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
     return Outcome(one, job, done, error);
 }
 
-void LimitThreadsFromEnvironment() {
+int LimitThreadsFromEnvironment() {
     const char* text = std::getenv("UNSFX_THREADS");
-    if (text == nullptr)
-        return;
-    int count = 0;
-    for (std::size_t i = 0; text[i] != '\0'; ++i) {
-        if (i >= 2 || !std::isdigit(static_cast<unsigned char>(text[i])))
-            return;
-        count = count * 10 + (text[i] - '0');
-    }
-    if (count >= 1 && count <= 64)
-        platform::LimitThreads(count);
+    // Set but empty counts as not set.
+    if (text == nullptr || text[0] == '\0')
+        return 0;
+    // One thread per share of a piece: no more can run.
+    if (text[1] != '\0' || text[0] < '1' || text[0] > '0' + DecryptedPayload::MaxThreads)
+        return UsageError("UNSFX_THREADS is " + Quoted(text) + ": give a number from 1 to " +
+                              std::to_string(DecryptedPayload::MaxThreads),
+                          false);
+    platform::LimitThreads(text[0] - '0');
+    return 0;
 }
 
 void LimitCipherFromEnvironment() {

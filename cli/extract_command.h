@@ -12,9 +12,10 @@ namespace sfx::cli {
 // exit status after telling how it failed, or that the test passed.
 int ExtractOne(const Arguments& arguments, const std::string& file, const Secret& given);
 
-// UNSFX_THREADS (1 to 64) holds the threads that decrypt to that many; anything else is
-// ignored and every processor is used.
-void LimitThreadsFromEnvironment();
+// UNSFX_THREADS (1 to 8) sets the threads that decrypt, whatever the processors; unset or
+// empty, one per processor, at most 8. Returns 0, or 64 after telling that any other value
+// can't be taken.
+int LimitThreadsFromEnvironment();
 
 // UNSFX_CIPHER=scalar holds decryption to the portable code, for comparisons with the
 // vector path; anything else is ignored.

@@ -44,7 +44,6 @@ int Run(int argc, char** argv) {
     // A closed pipe or a file-size limit is a failed write, reported and cleaned up like any
     // other, not a death that leaves the run's files behind.
     platform::IgnoreWriteSignals();
-    LimitThreadsFromEnvironment();
     LimitCipherFromEnvironment();
     if (argc < 2)
         return UsageError("no FILE given");
@@ -69,6 +68,8 @@ int Run(int argc, char** argv) {
         default:
             break;
     }
+    if (int failure = LimitThreadsFromEnvironment())
+        return failure;
     if (int failure = GivenPassword(arguments, given))
         return failure;
     if (WritesToOutput(arguments) && !platform::UseBinaryMode(stdout))

@@ -97,8 +97,7 @@ int PasswordFor(const std::string& file, const ContainerHeader& header, const Se
         password = asked.text();
         return 0;
     }
-    Tell(Quoted(file) + ": " + TypedProblem(read));
-    return ExitUsage;
+    return UsageError(Quoted(file) + ": " + TypedProblem(read), false);
 }
 
 }  // namespace sfx::cli

@@ -17,9 +17,22 @@ else()
   install(TARGETS unsfx sfx-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_BINARY_DIR}/man/unsfx.1 ${CMAKE_BINARY_DIR}/man/sfx-pack.1
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES completions/unsfx.bash RENAME unsfx
-          DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
-  install(FILES completions/_unsfx DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/site-functions)
+  foreach(program unsfx sfx-pack)
+    install(FILES completions/${program}.bash RENAME ${program}
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+  endforeach()
+  # zsh searches share/zsh/site-functions under /usr/local; Debian's zsh searches
+  # share/zsh/vendor-completions under /usr, the prefix of the .deb. The prefix is known only
+  # when installing (`cmake --install --prefix`, CPack).
+  install(CODE "
+    if(CMAKE_INSTALL_PREFIX MATCHES \"^/usr/*$\")
+      set(zsh_folder vendor-completions)
+    else()
+      set(zsh_folder site-functions)
+    endif()
+    file(INSTALL ${CMAKE_SOURCE_DIR}/completions/_unsfx ${CMAKE_SOURCE_DIR}/completions/_sfx-pack
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/zsh/\${zsh_folder}\")
+  ")
   # `copyright` is where Debian looks for the licence of a package.
   file(READ LICENSE licence)
   file(WRITE ${CMAKE_BINARY_DIR}/copyright
@@ -43,6 +56,8 @@ endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# bash finds the completions only through the bash-completion package.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS bash-completion)
 # The long description; CPack puts the summary above it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "unsfx shows, tests and extracts self-extracting encrypted files: a Windows\n\

@@ -29,7 +29,8 @@ holds() {
     echo "test-packages: $package holds $*"
 }
 holds "$tgz" bin/unsfx bin/sfx-pack share/man/man1/unsfx.1 share/man/man1/sfx-pack.1 \
-    share/bash-completion/completions/unsfx share/zsh/site-functions/_unsfx \
+    share/bash-completion/completions/unsfx share/bash-completion/completions/sfx-pack \
+    share/zsh/site-functions/_unsfx share/zsh/site-functions/_sfx-pack \
     share/doc/sfx-extractor/README.md share/doc/sfx-extractor/LICENSE
 holds "$zip" extractor.exe unsfx.exe sfx-pack.exe README.md LICENSE
 
@@ -60,6 +61,14 @@ check "man -w sfx-pack" "$(man -w sfx-pack)" /usr/share/man/man1/sfx-pack.1
 check "the installed bash completion" \
     "$(bash -c '. /usr/share/bash-completion/completions/unsfx && complete -p unsfx')" \
     "complete -F _unsfx unsfx"
+check "the installed bash completion of sfx-pack" \
+    "$(bash -c '. /usr/share/bash-completion/completions/sfx-pack && complete -p sfx-pack')" \
+    "complete -F _sfx_pack sfx-pack"
+# zsh finds the completions where the system's zsh looks, no fpath set by hand.
+check "the installed zsh completions" \
+    "$(zsh -fc 'autoload -Uz compinit; compinit -u -D; print ${_comps[unsfx]:-none} ${_comps[sfx-pack]:-none}')" \
+    "_unsfx _sfx-pack"
+check "what the .deb recommends" "$(dpkg-deb -f "$deb" Recommends)" bash-completion
 # The installed programs do their job together.
 work=$(mktemp -d)
 printf 'MZ stub' >"$work/stub"

@@ -3,6 +3,7 @@
 // shows each stored byte as the Latin-1 character of that byte).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,77 @@ TEST(SfxPackTest, TextsAreStoredInTheCodePage) {
         const auto info = Unsfx({"info", "--json", dir / "packed.exe"});
         EXPECT_EQ(info.exitCode, 0) << info.err;
         EXPECT_NE(info.out.find(row.expected), std::string::npos) << info.out;
+    }
+}
+
+// The command line as unsfx reads its own: a value attached or apart, each option once, no
+// empty password, and no message that repeats a value. "@" stands for the test's folder.
+TEST(SfxPackTest, CommandLineConventions) {
+    const std::string password = "Sesame";
+    const struct {
+        std::vector<std::string> arguments;
+        int exitCode;
+        std::string message;  // a part of standard error
+    } rows[] = {
+        {{"--stub=@stub", "--input=@input", "--output=@out.exe", "--password=" + password}, 0, ""},
+        {{"--stub", "@stub", "--input", "@input", "-o@out.exe", "--no-password", "--codepage=1251"},
+         0,
+         ""},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--passwordx=" + password},
+         64,
+         "unknown option --passwordx\n"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--password-file=" + password},
+         64,
+         "unknown option --password-file\n"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--password", "open", password},
+         64,
+         "argument 9 is no option"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--no-password", "--compress",
+          "--compress"},
+         64,
+         "--compress given twice"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--no-password", "-v",
+          "--verbose"},
+         64,
+         "--verbose given twice"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--no-password",
+          "--no-password"},
+         64,
+         "--no-password given twice"},
+        {{"--stub", "@stub", "--stub=@stub", "--input", "@input", "-o@out.exe", "--no-password"},
+         64,
+         "--stub given twice"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--password", ""},
+         64,
+         "the password given with --password is empty"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--password="},
+         64,
+         "the password given with --password is empty"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--password",
+          std::string(256, 'x')},
+         64,
+         "the password is longer than 255 characters"},
+        {{"--stub", "@stub", "--input", "@input", "-o", "@out.exe", "--no-password", "--riddle"},
+         64,
+         "--riddle needs a value"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        WriteBytes(dir / "stub", BytesOf("MZ stub"));
+        WriteBytes(dir / "input", BytesOf("hello"));
+        std::vector<std::string> argv = {BinPath("sfx-pack")};
+        std::string shown;
+        for (std::string argument : row.arguments) {
+            if (const std::size_t at = argument.find('@'); at != std::string::npos)
+                argument.replace(at, 1, dir.path().string() + "/");
+            argv.push_back(argument);
+            shown += argument + " ";
+        }
+        const auto result = test::Run(argv);
+        EXPECT_EQ(result.exitCode, row.exitCode) << shown << "\n" << result.err;
+        EXPECT_NE(result.err.find(row.message), std::string::npos) << shown << "\n" << result.err;
+        EXPECT_EQ(result.err.find(password), std::string::npos) << shown << "\n" << result.err;
+        EXPECT_EQ(std::filesystem::exists(dir / "out.exe"), row.exitCode == 0) << shown;
     }
 }
 

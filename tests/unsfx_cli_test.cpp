@@ -158,6 +158,8 @@ TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
     WriteBytes(dir / "existing", BytesOf("keep me"));
     WriteBytes(dir / "junk", BytesOf("this is no container at all"));
     std::filesystem::create_directories(dir / "out/packed");
+    std::filesystem::create_directories(dir / "default/packed");
+    std::filesystem::copy_file(packed, dir / "default/packed.exe");
     const std::string escape = "\x1b[2J";
     const Bytes packedBytes = ReadBytes(packed);
 
@@ -194,6 +196,16 @@ TEST(UnsfxExtractTest, FailuresAndTheirExitCodes) {
         {{"extract", packed, "-o", dir / "out/", "-p", "right", "--force"},
          WriteFailed,
          Quoted(dir / "out/packed") + " is a folder"},
+        // A folder at the destination is said to be one at once, before any password is
+        // asked for, not taken for a file that --force would replace.
+        {{"extract", packed, "-o", dir / "out/", "-p", "right"},
+         WriteFailed,
+         Quoted(dir / "out/packed") + " is a folder: choose another name with -o"},
+        {{dir / "default/packed.exe"},
+         WriteFailed,
+         Quoted(dir / "default/packed") + " is a folder: choose another name with -o"},
+        // After --, a FILE may start with -.
+        {{"test", "-p", "right", "--", "-x.exe"}, ReadFailed, "cannot open '-x.exe': "},
         {{"extract", packed, "-o", dir / std::string(300, 'n'), "-p", "right"},
          WriteFailed,
          "cannot create '"},
@@ -246,7 +258,13 @@ TEST(UnsfxExtractTest, UsageErrors) {
     WriteBytes(dir / "long", BytesOf(std::string(256, 'x') + "\n"));
     WriteBytes(dir / "endless", Bytes(1 << 20, 'x'));
     const std::string unsfx = BinPath("unsfx");
-    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+    WriteBytes(dir / "pw", BytesOf("pw\n"));
+    struct UsageCase {
+        std::vector<std::string> arguments;
+        std::string message;
+        const char* threads = nullptr;  // UNSFX_THREADS, when set
+    };
+    const std::vector<UsageCase> cases = {
         {{}, "no FILE given"},
         {{"extract"}, "no FILE given"},
         {{"-p", "pw", "-q"}, "no FILE given"},
@@ -257,6 +275,15 @@ TEST(UnsfxExtractTest, UsageErrors) {
         {{"extract", packed, "-o", dir / "o", "-p", std::string(256, 'x')}, "longer than 255"},
         {{"extract", packed, "-o", dir / "o", "-p", ""}, "the password given with -p is empty"},
         {{"extract", packed, "-o", dir / "o", "-p", "pw", "--bogus"}, "unknown option --bogus"},
+        {{"extract", packed, "-o", dir / "o", "-p", "pw", "--password-file", dir / "pw"},
+         "give either -p or --password-file, not both"},
+        // UNSFX_THREADS takes 1 to 8 only; nothing else is ignored silently.
+        {{"test", packed, "-p", "pw"}, "UNSFX_THREADS is '0': give a number from 1 to 8", "0"},
+        {{"test", packed, "-p", "pw"}, "UNSFX_THREADS is '9'", "9"},
+        {{"test", packed, "-p", "pw"}, "UNSFX_THREADS is '64'", "64"},
+        {{"test", packed, "-p", "pw"}, "UNSFX_THREADS is '65'", "65"},
+        {{"test", packed, "-p", "pw"}, "UNSFX_THREADS is 'abc'", "abc"},
+        {{"info", packed}, "UNSFX_THREADS is ' 4'", " 4"},
         // Password files: a NUL, an empty first line, a line too long; read no further.
         {{packed, "-o", dir / "o", "--password-file", dir / "with-nul"}, "holds a NUL byte"},
         {{packed, "-o", dir / "o", "--password-file", dir / "empty"}, "is empty"},
@@ -271,8 +298,11 @@ TEST(UnsfxExtractTest, UsageErrors) {
         {{"extract", "-\x1b[2Jx.exe"}, "unknown option -\\x1b"},
         {{packed, "--\x1b]0;x\x07=y"}, "unknown option --\\x1b]0;x\\x07"},
     };
-    for (const auto& [arguments, message] : cases) {
+    for (const auto& [arguments, message, threads] : cases) {
+        if (threads != nullptr)
+            SetEnv("UNSFX_THREADS", threads);
         auto result = Unsfx(arguments);
+        UnsetEnv("UNSFX_THREADS");
         std::string shown;
         for (const auto& a : arguments) shown += a + " ";
         EXPECT_EQ(result.exitCode, 64) << shown;
@@ -287,6 +317,16 @@ TEST(UnsfxExtractTest, UsageErrors) {
         ExpectPlainMessage(result.err);
     }
     EXPECT_NE(Unsfx({}).err.find("usage:"), std::string::npos);
+    // Every count UNSFX_THREADS takes decrypts a payload of several pieces, whatever the
+    // processors; set but empty, it is not set.
+    TempDir large;
+    const std::string several = Pack(large, RandomBytes(600000, 5), {"--password", "pw"});
+    for (const char* threads : {"1", "3", "8", ""}) {
+        SetEnv("UNSFX_THREADS", threads);
+        auto counted = Unsfx({"test", "-q", several, "-p", "pw"});
+        UnsetEnv("UNSFX_THREADS");
+        EXPECT_EQ(counted.exitCode, 0) << threads << ": " << counted.err;
+    }
     EXPECT_FALSE(std::filesystem::exists(dir / "o"));
     // 255 characters are fine (and wrong here).
     auto longest =

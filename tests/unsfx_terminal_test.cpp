@@ -66,6 +66,8 @@ TEST_F(UnsfxTerminalTest, PromptsWithEchoOffAndRestoresIt) {
             argv.insert(argv.end(), {"--password-file", "-"});
         auto empty = RunOnTerminal(argv, {{"Password", "\n"}});
         EXPECT_EQ(empty.exitCode, 64) << source << empty.screen;
+        EXPECT_NE(empty.screen.find("try 'unsfx --help'"), std::string::npos)
+            << source << empty.screen;
         EXPECT_TRUE(empty.echoAfter) << source;
     }
 }

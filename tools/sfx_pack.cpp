@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/text.h"
 #include "sfx_version.h"
 #include "tools/code_page.h"
 #include "tools/container_writer.h"
@@ -30,6 +31,7 @@ const char UsageLine[] =
 const char HelpText[] =
     "Writes OUT: a copy of the extractor STUB followed by a container holding FILE.\n"
     "\n"
+    "Options (each once; a value as the next argument or attached: --stub=STUB, -oOUT):\n"
     "  --stub STUB          the extractor executable to copy\n"
     "  --input FILE         the file to put in the container\n"
     "  -o, --output OUT     the self-extracting file to write (replaced if it exists)\n"
@@ -40,11 +42,19 @@ const char HelpText[] =
     "  --description TEXT   text shown when the extractor opens (at most 254 characters)\n"
     "  --codepage CP        the Windows code page the riddle and the description are stored\n"
     "                       in: 874 or 1250 to 1258 (default 1252, Western European); they\n"
-    "                       are taken in the locale's encoding, and a character the code\n"
-    "                       page lacks is refused\n"
+    "                       are taken in the locale's encoding (LC_ALL, LC_CTYPE, LANG), and\n"
+    "                       a character the code page lacks is refused\n"
     "  -v, --verbose        report what was written\n"
     "  -h, --help           show this help\n"
-    "  -V, --version        show the version\n";
+    "  -V, --version        show the version\n"
+    "\n"
+    "Exit status:\n"
+    "   0  OUT was written\n"
+    "   1  a file could not be read or written, or the file or a text is too long for the\n"
+    "      container\n"
+    "  64  usage error: an unknown or repeated option, a missing or empty value, neither or\n"
+    "      both of --password and --no-password, an unknown code page, or a text the code\n"
+    "      page cannot hold\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "sfx-pack: %s\n%s", message.c_str(), UsageLine);
@@ -116,10 +126,45 @@ bool Is(const char* option, const char* shortName, const char* longName) {
            (shortName != nullptr && std::strcmp(option, shortName) == 0);
 }
 
-// Takes the option at argv[i] and its value, the next argument (i moves on to it). -1 when
-// the reading goes on, else the exit status (after --help, --version or a usage error).
+// The value attached to an option: "--name=value", or "-xvalue" for a short one.
+const char* AttachedValue(const char* option, const char* shortName, const char* longName) {
+    const std::size_t length = std::strlen(longName);
+    if (std::strncmp(option, longName, length) == 0 && option[length] == '=')
+        return option + length + 1;
+    if (shortName != nullptr && std::strncmp(option, shortName, 2) == 0 && option[2] != '\0')
+        return option + 2;
+    return nullptr;
+}
+
+// An unknown option as a message shows it: its name only ("--name" of "--name=value", the
+// first letter of "-xyz"), escaped, so that no value typed with it, a password above all,
+// is ever repeated.
+std::string OptionName(const char* option) {
+    std::size_t length = 2;
+    if (option[1] == '-')
+        length = std::strcspn(option, "=");
+    return sfx::cli::Printable(option, length);
+}
+
+// Takes a flag; false after a usage error when it was given before.
+bool SetFlag(bool& flag, const char* name) {
+    if (flag) {
+        UsageError(std::string(name) + " given twice");
+        return false;
+    }
+    flag = true;
+    return true;
+}
+
+// Takes the option at argv[i] and its value, attached ("--name=value", "-oOUT") or the next
+// argument (i moves on to it). -1 when the reading goes on, else the exit status (after
+// --help, --version or a usage error).
 int TakeOption(int argc, char** argv, int& i, Arguments& arguments) {
     const char* option = argv[i];
+    if (option[0] != '-' || option[1] == '\0')
+        // Not echoed: a stray word is most often the rest of an unquoted password.
+        return UsageError("argument " + std::to_string(i) +
+                          " is no option (a value with spaces needs quotes)");
     if (Is(option, "-h", "--help")) {
         std::fputs(UsageLine, stdout);
         std::fputs(HelpText, stdout);
@@ -130,22 +175,21 @@ int TakeOption(int argc, char** argv, int& i, Arguments& arguments) {
         return 0;
     }
     for (const FlagOption& flag : FlagOptions) {
-        if (Is(option, flag.shortName, flag.longName)) {
-            arguments.*flag.flag = true;
-            return -1;
-        }
+        if (Is(option, flag.shortName, flag.longName))
+            return SetFlag(arguments.*flag.flag, flag.longName) ? -1 : ExitUsage;
     }
     for (const ValueOption& value : ValueOptions) {
-        if (!Is(option, value.shortName, value.longName))
+        const char* attached = AttachedValue(option, value.shortName, value.longName);
+        if (attached == nullptr && !Is(option, value.shortName, value.longName))
             continue;
         if (arguments.*value.value != nullptr)
-            return UsageError(std::string(option) + " given twice");
-        if (i + 1 >= argc)
-            return UsageError(std::string(option) + " needs a value");
-        arguments.*value.value = argv[++i];
+            return UsageError(std::string(value.longName) + " given twice");
+        if (attached == nullptr && i + 1 >= argc)
+            return UsageError(std::string(value.longName) + " needs a value");
+        arguments.*value.value = attached != nullptr ? attached : argv[++i];
         return -1;
     }
-    return UsageError(std::string("unknown argument '") + option + "'");
+    return UsageError("unknown option " + OptionName(option));
 }
 
 // Fills `arguments`; -1 when the program goes on, else its exit status (after --help,
@@ -162,6 +206,10 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
     if ((arguments.password != nullptr) == arguments.noPassword) {
         return UsageError("give exactly one of --password and --no-password");
     }
+    if (arguments.password != nullptr && arguments.password[0] == '\0')
+        return UsageError("the password given with --password is empty");
+    if (arguments.password != nullptr && strnlen(arguments.password, 256) > 255)
+        return UsageError("the password is longer than 255 characters");
     return -1;
 }
 
