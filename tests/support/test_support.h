@@ -41,6 +41,9 @@ inline bool WriteBytes(const std::string& path, const Bytes& bytes) {
     return WriteBytes(path, bytes.data(), bytes.size());
 }
 Bytes BytesOf(const std::string& text);
+// What stands at a path, told without following a link or opening a FIFO: its kind, and for
+// a file its permission bits, owner and first bytes; "nothing" when nothing stands there.
+std::string Snapshot(const std::string& path);
 Bytes RandomBytes(std::size_t size, std::uint32_t seed);
 // Text-like bytes that compress well but not trivially.
 Bytes TextBytes(std::size_t size, std::uint32_t seed);
