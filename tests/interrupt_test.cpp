@@ -116,7 +116,7 @@ int InterruptWhileCreating(const TempDir& dir, int signal, std::chrono::microsec
 // An interrupt that comes while a file is being created finds it tracked, whenever it comes:
 // it is never between the file's creation and its tracking.
 TEST(InterruptTest, NoFileIsEverCreatedUntracked) {
-    for (int round = 0; round < 200; ++round) {
+    for (int round = 0; round < 100; ++round) {
         TempDir dir;
         const int signal = platform::InterruptSignals[round % platform::InterruptCount];
         const auto delay = std::chrono::microseconds(200 + 37 * (round % 50));
