@@ -2,6 +2,7 @@
 // where the caller has not chosen to ignore them.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -83,6 +84,12 @@ void InterruptWhileWriting(bool compress, int signal) {
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"packed.exe"});
 }
 
+// Lets Ctrl-\ end a child process without leaving a core file.
+void NoCoreFile() {
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+}
+
 // Creates and deletes files beside `dir`/dest for ever, with interrupts removing the tracked
 // ones, in a child process; interrupts it with `signal` once it has been at it for `delay`.
 // The child's end, as ExitStatusOf tells it.
@@ -92,6 +99,7 @@ int InterruptWhileCreating(const TempDir& dir, int signal, std::chrono::microsec
         return -1;
     const pid_t child = fork();
     if (child == 0) {
+        NoCoreFile();
         platform::RemoveTemporariesOnInterrupt(true);
         if (write(ready[1], "!", 1) != 1)
             _exit(126);
@@ -139,6 +147,7 @@ TEST(CatchInterruptTest, AnIgnoredSignalStaysIgnored) {
         for (bool ignored : {false, true}) {
             const pid_t child = fork();
             if (child == 0) {
+                NoCoreFile();
                 std::signal(signal, ignored ? SIG_IGN : SIG_DFL);
                 struct sigaction saved;
                 const bool caught = platform::CatchInterrupt(signal, EndFromHandler, saved);

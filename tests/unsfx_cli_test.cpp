@@ -14,7 +14,6 @@
 #ifndef _WIN32
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
