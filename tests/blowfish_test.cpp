@@ -237,6 +237,13 @@ TEST(BlowfishStoredBlocks, BulkDecryptionFollowsEveryNewKey) {
 
 TEST(BlowfishStoredBlocks, PortablePathIsAlwaysThere) {
     EXPECT_EQ(LimitBlockPath(BlockPath::Scalar), BlockPath::Scalar);
+    // Held to the portable path, the vector path takes no block, whatever the processor has.
+    static const std::uint32_t p[18] = {};
+    static const std::uint32_t s[4][256] = {};
+    std::vector<std::uint8_t> blocks = Pattern(8 * 128, 5);
+    const std::vector<std::uint8_t> before = blocks;
+    EXPECT_EQ(DecryptWideBlocksLE({p, {s[0], s[1], s[2], s[3]}}, blocks.data(), 128), 0u);
+    EXPECT_EQ(blocks, before);
     const BlockPath widest = LimitBlockPath(BlockPath::Avx512);
     EXPECT_TRUE(widest == BlockPath::Scalar || widest == BlockPath::Avx512);
 }

@@ -265,21 +265,6 @@ TEST_F(FaultTest, ThroughTheCommandLine) {
     EXPECT_EQ(ReadBytes(destination_), plain_);
 }
 
-// What stands at a path, told without following a link or opening a FIFO.
-std::string Snapshot(const std::string& path) {
-    struct stat info;
-    if (lstat(path.c_str(), &info) != 0)
-        return "nothing";
-    if (S_ISLNK(info.st_mode))
-        return "link to " + std::filesystem::read_symlink(path).string();
-    if (S_ISFIFO(info.st_mode))
-        return "FIFO";
-    const Bytes bytes = ReadBytes(path);
-    return "file " + std::to_string(info.st_mode & 07777) + " of " + std::to_string(info.st_uid) +
-           ": " +
-           std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 40));
-}
-
 enum class Standing {
     Nothing,
     LinkToVictim,
@@ -444,31 +429,54 @@ TEST(HostileDestinationTest, ConcurrentExtractionsToOneDestination) {
     }
 }
 
-// `-o -` into a pipe that is closed early: a failed write, with nothing decrypted left on
-// disk, and no scratch file in the folder for temporary files.
-TEST(HostileDestinationTest, ClosedPipeIsAFailedWrite) {
-    const Bytes plain = TextBytes(2000000, 9);
+// `-o -` into a pipe that is closed early or onto a full device: a failed write, also when
+// all the output fits the stream's buffer, with nothing decrypted left on disk, and no
+// scratch file in the folder for temporary files.
+TEST(HostileDestinationTest, OutputThatTakesNothingIsAFailedWrite) {
+    struct Row {
+        const char* what;
+        bool compressed;
+        std::size_t size;
+        bool fullDevice;  // else a pipe closed after the first bytes
+    };
+    const Row rows[] = {
+        {"closed pipe, stored", false, 2000000, false},
+        {"closed pipe, compressed", true, 2000000, false},
+        {"full device, stored", false, 2000000, true},
+        {"full device, compressed", true, 2000000, true},
+        {"full device, small and stored", false, 300, true},
+        {"full device, small and compressed", true, 300, true},
+    };
     ContainerSpec packed;
     packed.compressed = true;
     UnsfxCopy unsfx;
-    for (bool compressed : {false, true}) {
+    for (const Row& row : rows) {
+        const Bytes plain = TextBytes(row.size, 9);
         TempDir dir;
         TempDir scratch;
-        WriteBytes(dir / "file.exe",
-                   compressed ? MakeContainer(Intermediate(plain), packed) : MakeContainer(plain));
+        WriteBytes(dir / "file.exe", row.compressed ? MakeContainer(Intermediate(plain), packed)
+                                                    : MakeContainer(plain));
         int ends[2];
-        ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);  // the child keeps only its standard output
+        if (row.fullDevice) {
+            ends[0] = -1;
+            ends[1] = open("/dev/full", O_WRONLY | O_CLOEXEC);
+            ASSERT_GE(ends[1], 0) << "no /dev/full";
+        } else {
+            ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);  // the child keeps only its standard output
+        }
         setenv("TMPDIR", scratch.path().c_str(), 1);
         const pid_t child =
             unsfx.Start({"extract", dir / "file.exe", "-o", "-", "-p", "secret"}, {}, ends[1]);
         unsetenv("TMPDIR");
         close(ends[1]);
-        char head[10];
-        EXPECT_EQ(read(ends[0], head, sizeof head), static_cast<ssize_t>(sizeof head));
-        close(ends[0]);
-        EXPECT_EQ(ExitStatusOf(child), WriteFailed) << compressed;
-        EXPECT_TRUE(scratch.Entries().empty()) << compressed;
-        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"file.exe"});
+        if (!row.fullDevice) {
+            char head[10];
+            EXPECT_EQ(read(ends[0], head, sizeof head), static_cast<ssize_t>(sizeof head));
+            close(ends[0]);
+        }
+        EXPECT_EQ(ExitStatusOf(child), WriteFailed) << row.what;
+        EXPECT_TRUE(scratch.Entries().empty()) << row.what;
+        EXPECT_EQ(dir.Entries(), std::vector<std::string>{"file.exe"}) << row.what;
     }
 }
 

@@ -1,6 +1,8 @@
-// An interrupted extraction leaves no temporary file behind.
+// An interrupted extraction leaves no temporary file behind; the interrupts are caught only
+// where the caller has not chosen to ignore them.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <thread>
 
 #include "platform/files.h"
+#include "platform/interrupts.h"
 #include "platform/own_file.h"
 #include "platform/temporaries.h"
 #include "tests/support/test_support.h"
@@ -79,6 +82,89 @@ void InterruptWhileWriting(bool compress, int signal) {
     EXPECT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), signal);
     EXPECT_EQ(dir.Entries(), std::vector<std::string>{"packed.exe"});
+}
+
+// Lets Ctrl-\ end a child process without leaving a core file.
+void NoCoreFile() {
+    const rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+}
+
+// Creates and deletes files beside `dir`/dest for ever, with interrupts removing the tracked
+// ones, in a child process; interrupts it with `signal` once it has been at it for `delay`.
+// The child's end, as ExitStatusOf tells it.
+int InterruptWhileCreating(const TempDir& dir, int signal, std::chrono::microseconds delay) {
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+        NoCoreFile();
+        platform::RemoveTemporariesOnInterrupt(true);
+        if (write(ready[1], "!", 1) != 1)
+            _exit(126);
+        platform::OwnFile file;
+        for (;;) {
+            if (!file.CreateBeside((dir / "dest").c_str()))
+                _exit(125);  // each attempt deletes the file of the one before
+        }
+    }
+    close(ready[1]);
+    char seen;
+    const bool started = read(ready[0], &seen, 1) == 1;
+    close(ready[0]);
+    if (started)
+        std::this_thread::sleep_for(delay);
+    kill(child, signal);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+// An interrupt that comes while a file is being created finds it tracked, whenever it comes:
+// it is never between the file's creation and its tracking.
+TEST(InterruptTest, NoFileIsEverCreatedUntracked) {
+    for (int round = 0; round < 100; ++round) {
+        TempDir dir;
+        const int signal = platform::InterruptSignals[round % platform::InterruptCount];
+        const auto delay = std::chrono::microseconds(200 + 37 * (round % 50));
+        ASSERT_EQ(InterruptWhileCreating(dir, signal, delay), 128 + signal) << round;
+        ASSERT_EQ(dir.Entries(), std::vector<std::string>{}) << "round " << round;
+    }
+}
+
+constexpr int HandlerRan = 0x55;
+constexpr int Refused = 0x21;
+constexpr int Caught = 0x22;
+void EndFromHandler(int) {
+    _exit(HandlerRan);
+}
+
+// A caller that ignores an interrupt (nohup, a shell's background job) keeps it ignored; the
+// others get it caught.
+TEST(CatchInterruptTest, AnIgnoredSignalStaysIgnored) {
+    for (int signal : platform::InterruptSignals) {
+        for (bool ignored : {false, true}) {
+            const pid_t child = fork();
+            if (child == 0) {
+                NoCoreFile();
+                std::signal(signal, ignored ? SIG_IGN : SIG_DFL);
+                struct sigaction saved;
+                const bool caught = platform::CatchInterrupt(signal, EndFromHandler, saved);
+                struct sigaction now;
+                sigaction(signal, nullptr, &now);
+                if (caught != (now.sa_handler == EndFromHandler))
+                    _exit(0x7F);
+                raise(signal);
+                _exit(caught ? Caught : Refused);
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFEXITED(status)) << signal << " ignored " << ignored;
+            EXPECT_EQ(WEXITSTATUS(status), ignored ? Refused : HandlerRan)
+                << "signal " << signal << (ignored ? ", ignored" : "");
+        }
+    }
 }
 
 TEST(InterruptTest, UncompressedLeavesNothing) {

@@ -153,6 +153,18 @@ TEST_F(JobStreamTest, ExtractToStreamReportsFailures) {
     EXPECT_FALSE(job.ExtractToStream(Source("missing.exe").c_str(), out, "secret"));
     EXPECT_EQ(job.status, ReadFailed);
     std::fclose(out);
+
+    // A stream that takes no byte (a full disk) is a failed write, also when the whole output
+    // fits the stream's buffer and would only go out when it is closed.
+    WriteSource("small.exe", MakeContainer(Intermediate(BytesOf("small")), {.compressed = true}));
+    for (const char* name : {"plain.exe", "packed.exe", "small.exe"}) {
+        out = std::fopen("/dev/full", "wb");
+        ASSERT_NE(out, nullptr);
+        EXPECT_FALSE(job.ExtractToStream(Source(name).c_str(), out, "secret")) << name;
+        EXPECT_EQ(job.status, WriteFailed) << name;
+        std::fclose(out);
+    }
+    std::filesystem::remove(Source("small.exe"));
     ExpectNothingLeft();
 }
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #ifndef _WIN32
 #include <pthread.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #endif
 
@@ -83,6 +85,45 @@ TEST(WorkerTest, InterruptsGoToTheOwnerOnly) {
     sigset_t mask;
     pthread_sigmask(SIG_BLOCK, nullptr, &mask);
     EXPECT_FALSE(sigismember(&mask, SIGINT));
+}
+
+// A task that interrupts its owner again and again while the owner waits for it, and only
+// then finishes.
+struct Interrupting {
+    pthread_t owner;
+    std::atomic<bool> finished{false};
+};
+std::atomic<int> handled{0};
+void CountSignal(int) {
+    handled.fetch_add(1, std::memory_order_relaxed);
+}
+void InterruptOwner(void* argument) {
+    auto& task = *static_cast<Interrupting*>(argument);
+    for (int i = 0; i < 50; ++i) {
+        pthread_kill(task.owner, SIGUSR1);
+        usleep(1000);
+    }
+    task.finished.store(true);
+}
+
+TEST(WorkerTest, AWaitCutShortByAHandledSignalGoesOnWaiting) {
+    // A handler without SA_RESTART: the signals end the owner's blocking calls early.
+    struct sigaction action = {};
+    action.sa_handler = CountSignal;
+    sigemptyset(&action.sa_mask);
+    struct sigaction saved;
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &saved), 0);
+    Worker* worker = StartWorker();
+    ASSERT_NE(worker, nullptr);
+    Interrupting task;
+    task.owner = pthread_self();
+    handled.store(0);
+    PostTask(worker, InterruptOwner, &task);
+    WaitForTask(worker);
+    EXPECT_TRUE(task.finished.load());
+    StopWorker(worker);
+    sigaction(SIGUSR1, &saved, nullptr);
+    EXPECT_GT(handled.load(), 0);
 }
 #endif
 

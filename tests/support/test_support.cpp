@@ -6,6 +6,7 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -79,6 +80,35 @@ bool WriteBytes(const std::string& path, const std::uint8_t* data, std::size_t s
 
 Bytes BytesOf(const std::string& text) {
     return Bytes(text.begin(), text.end());
+}
+
+std::string Snapshot(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+    if (!std::filesystem::exists(status))
+        return "nothing";
+    if (std::filesystem::is_symlink(status))
+        return "link to " + std::filesystem::read_symlink(path, error).string();
+    if (std::filesystem::is_directory(status))
+        return "folder";
+    if (!std::filesystem::is_regular_file(status))
+        return "special file";  // a FIFO, a device or a socket, never opened here
+#ifdef _WIN32
+    const bool readOnly = (std::filesystem::perms::owner_write & status.permissions()) ==
+                          std::filesystem::perms::none;
+    const std::string kind = std::string("file") + (readOnly ? " read-only" : "");
+#else
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0)
+        return "nothing";
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    const std::string kind = "file " + std::string(mode) + " of " + std::to_string(info.st_uid) +
+                             ":" + std::to_string(info.st_gid);
+#endif
+    const Bytes bytes = ReadBytes(path);
+    return kind + ": " +
+           std::string(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), 40));
 }
 
 Bytes RandomBytes(std::size_t size, std::uint32_t seed) {

@@ -41,6 +41,9 @@ inline bool WriteBytes(const std::string& path, const Bytes& bytes) {
     return WriteBytes(path, bytes.data(), bytes.size());
 }
 Bytes BytesOf(const std::string& text);
+// What stands at a path, told without following a link or opening a FIFO: its kind, and for
+// a file its permission bits, owner and first bytes; "nothing" when nothing stands there.
+std::string Snapshot(const std::string& path);
 Bytes RandomBytes(std::size_t size, std::uint32_t seed);
 // The bytes of RandomBytes(size, seed) written to a file, and compared with one, a few MiB at
 // a time: large contents never sit in memory (a 32-bit test program has 2 GiB of addresses).
