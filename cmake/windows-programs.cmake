@@ -24,12 +24,12 @@ endif()
 
 # A canary in every function of the engine and the dialog that has an array or takes a
 # local's address: an overflow of it ends the program before the function returns through
-# what it overwrote. The programs link the runtime that checks it.
+# what it overwrote. Whatever links the engine links the runtime that checks it.
 set(SFX_STACK_PROTECTOR -fstack-protector-strong)
 
-# sfx_windows_image(target): the image flags above, and the stack protector's runtime.
+# sfx_windows_image(target): the image flags above.
 function(sfx_windows_image target)
-  target_link_options(${target} PRIVATE ${SFX_IMAGE_FLAGS} ${SFX_STACK_PROTECTOR})
+  target_link_options(${target} PRIVATE ${SFX_IMAGE_FLAGS})
 endfunction()
 
 # sfx_console_manifest(target program description): the manifest of a command-line program,
