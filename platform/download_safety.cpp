@@ -55,11 +55,14 @@ bool MarkStreamPath(const char* path, wchar_t* out) {
     const DWORD length = GetFullPathNameW(wide, StreamPathSize, full, nullptr);
     if (length == 0 || length >= StreamPathSize)
         return false;
-    const bool network = full[0] == L'\\' && full[1] == L'\\';
+    const bool twoSeparators = full[0] == L'\\' && full[1] == L'\\';
+    // Given as "\\?\..." or "\\.\...": taken as it stands.
+    const bool verbatim = twoSeparators && (full[2] == L'?' || full[2] == L'.') && full[3] == L'\\';
+    const bool network = twoSeparators && !verbatim;
     const bool drive = full[0] != L'\0' && full[1] == L':' && full[2] == L'\\';
-    if (!network && !drive)
+    if (!verbatim && !network && !drive)
         return false;
-    const wchar_t* prefix = network ? L"\\\\?\\UNC" : L"\\\\?\\";
+    const wchar_t* prefix = verbatim ? L"" : network ? L"\\\\?\\UNC" : L"\\\\?\\";
     const wchar_t* rest = network ? full + 1 : full;  // "\server\share\..." after "UNC"
     const std::size_t prefixLength = lstrlenW(prefix);
     const std::size_t restLength = lstrlenW(rest);

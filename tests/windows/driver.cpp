@@ -983,8 +983,17 @@ TEST(ExtractorTest, PlantedDllsNeverLoad) {
 constexpr char DownloadMark[] =
     "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://downloads.example.org/report.exe\r\n";
 
-std::string MarkOf(const std::string& path) {
-    return path + ":Zone.Identifier";
+// The mark of the file at `path`, in the form that takes paths longer than MAX_PATH.
+std::wstring MarkOf(const std::string& path) {
+    return L"\\\\?\\" + Wide(path) + L":Zone.Identifier";
+}
+
+bool WriteWide(const std::wstring& path, const Bytes& bytes) {
+    std::FILE* file = _wfopen(path.c_str(), L"wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
 }
 
 // What is extracted from a marked file carries the same mark, from the dialog and from
@@ -995,31 +1004,38 @@ TEST(ExtractorTest, DownloadMarkCarriesOver) {
     struct Row {
         Way way;
         bool marked;
-        bool damaged;  // compressed data that does not decode: the stream is kept as ".lzw"
+        bool damaged;   // compressed data that does not decode: the stream is kept as ".lzw"
+        bool longName;  // a destination as long as the fields take: with the stream's name
+                        // added, the mark's path is longer than MAX_PATH
     };
     const Row rows[] = {
-        {FromTheDialog, true, false}, {FromTheDialog, false, false}, {FromTheDialog, true, true},
-        {ByUnsfx, true, false},       {ByUnsfx, false, false},       {ByUnsfx, true, true},
+        {FromTheDialog, true, false, false}, {FromTheDialog, false, false, false},
+        {FromTheDialog, true, true, false},  {FromTheDialog, true, false, true},
+        {ByUnsfx, true, false, false},       {ByUnsfx, false, false, false},
+        {ByUnsfx, true, true, false},        {ByUnsfx, true, true, true},
     };
     const Bytes content = TextBytes(30000, 12);
     for (const Row& row : rows) {
         const std::string label = std::string(row.way == FromTheDialog ? "dialog" : "unsfx") +
                                   (row.marked ? ", marked" : ", unmarked") +
-                                  (row.damaged ? ", damaged" : "");
+                                  (row.damaged ? ", damaged" : "") + (row.longName ? ", long" : "");
         TempDir dir;
+        ASSERT_LT(dir.path().string().size(), 200u);
+        const std::string name =
+            row.longName ? std::string(245 - dir.path().string().size(), 'n') : "report";
         std::string exe;
         if (row.damaged) {
             ContainerSpec spec;
             spec.password = "right one";
             spec.compressed = true;
             spec.stub = ReadBytes(HostPath(SFX_EXTRACTOR));
-            exe = dir / "report.exe";
+            exe = dir / (name + ".exe");
             ASSERT_TRUE(WriteBytes(exe, MakeContainer(BytesOf("lzw"), spec)));
         } else {
-            exe = Pack(dir, "report.exe", content, {.compressed = true});
+            exe = Pack(dir, name + ".exe", content, {.compressed = true});
         }
         if (row.marked) {
-            ASSERT_TRUE(WriteBytes(MarkOf(exe), BytesOf(DownloadMark))) << label;
+            ASSERT_TRUE(WriteWide(MarkOf(exe), BytesOf(DownloadMark))) << label;
         }
 
         if (row.way == FromTheDialog) {
@@ -1032,25 +1048,23 @@ TEST(ExtractorTest, DownloadMarkCarriesOver) {
                 run.Click(IDOK);
             } else {
                 ExpectBox(run, "Information",
-                          "Your file has been successfully extracted to report");
+                          "Your file has been successfully extracted to " + name);
             }
             EXPECT_EQ(run.ExitCode(), 0) << label;
         } else {
-            const RunResult result =
-                Unsfx({"extract", exe, "-o", dir / "report", "-p", "right one"});
+            const RunResult result = Unsfx({"extract", exe, "-o", dir / name, "-p", "right one"});
             EXPECT_EQ(result.exitCode, row.damaged ? DecompressFailed : 0) << result.err;
         }
 
-        const std::string extracted = dir / (row.damaged ? "report.lzw" : "report");
+        const std::string extracted = dir / (row.damaged ? name + ".lzw" : name);
         EXPECT_FALSE(ReadBytes(extracted).empty()) << label;
         if (row.marked) {
-            EXPECT_EQ(ReadBytes(MarkOf(extracted)), BytesOf(DownloadMark)) << label;
+            EXPECT_EQ(ReadWide(MarkOf(extracted)), BytesOf(DownloadMark)) << label;
         } else {
-            EXPECT_EQ(GetFileAttributesA(MarkOf(extracted).c_str()), INVALID_FILE_ATTRIBUTES)
+            EXPECT_EQ(GetFileAttributesW(MarkOf(extracted).c_str()), INVALID_FILE_ATTRIBUTES)
                 << label;
             if (UnderWine()) {
-                EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"report", "report.exe"}))
-                    << label;
+                EXPECT_EQ(dir.Entries(), (std::vector<std::string>{name, name + ".exe"})) << label;
             }
         }
     }
