@@ -15,6 +15,7 @@
 #include "cli/password_source.h"
 #include "cli/source_file.h"
 #include "engine/status.h"
+#include "platform/download_safety.h"
 #include "platform/files.h"
 #include "platform/temporaries.h"
 
@@ -95,6 +96,8 @@ namespace {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything loads a DLL: none from the program's folder.
+    sfx::platform::RestrictDllSearch();
     std::set_new_handler(OutOfMemoryExit);
     try {
         return sfx::cli::Run(argc, argv);

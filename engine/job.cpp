@@ -5,6 +5,7 @@
 #include "cipher/decryption_pass.h"
 #include "engine/container.h"
 #include "lzw/decompression_pass.h"
+#include "platform/download_safety.h"
 #include "platform/files.h"
 #include "platform/path_text.h"
 #include "platform/temporaries.h"
@@ -128,8 +129,10 @@ void KeepVerifiedStream(ExtractionJob& job, const char* sourcePath, const char* 
     if (!intermediate.CreateBeside(besidePath))
         return;
     ExtractionJob quiet;
-    if (DecryptionPass::RunInto(quiet, sourcePath, intermediate.stream, password))
-        KeepIntermediate(job, intermediate, destinationPath);
+    if (!DecryptionPass::RunInto(quiet, sourcePath, intermediate.stream, password))
+        return;
+    KeepIntermediate(job, intermediate, destinationPath);
+    platform::CarryDownloadMark(sourcePath, job.keptPath);
 }
 
 }  // namespace
@@ -159,7 +162,12 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
             KeepVerifiedStream(*this, sourcePath, password, staging.path, destinationPath);
         return false;
     }
-    return Place(*this, staging, destinationPath);
+    if (!Place(*this, staging, destinationPath))
+        return false;
+    // What came from the Internet stays marked as such: the payload was encrypted, so no
+    // scanner has seen it yet.
+    platform::CarryDownloadMark(sourcePath, destinationPath);
+    return true;
 }
 
 bool ExtractionJob::Test(const char* sourcePath, const char* password) {

@@ -28,7 +28,8 @@ struct ExtractionJob {
     // Extracts the file in the container appended to sourcePath to destinationPath.
     // Every file it writes is its own (new, owner-only, never through a link) until the
     // verified file is put at the destination; on failure the destination is left exactly
-    // as it was. Returns false with `status` set on failure.
+    // as it was. The file put in place, or the stream kept after a failed decoding, takes
+    // the source's download mark (on Windows). Returns false with `status` set on failure.
     bool Extract(const char* sourcePath, const char* destinationPath, const char* password);
 
     // Runs the whole extraction but keeps no file: decrypts, checks the sum and, when the

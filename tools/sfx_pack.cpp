@@ -14,6 +14,7 @@
 #include <string>
 
 #include "cli/text.h"
+#include "platform/download_safety.h"
 #include "sfx_version.h"
 #include "tools/code_page.h"
 #include "tools/container_writer.h"
@@ -251,6 +252,8 @@ void ReportWritten(const char* output, const sfx::PackOptions& options,
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before anything loads a DLL: none from the program's folder.
+    sfx::platform::RestrictDllSearch();
     // Texts on the command line are in the locale's encoding.
     std::setlocale(LC_CTYPE, "");
     Arguments arguments;

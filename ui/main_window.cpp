@@ -1,6 +1,7 @@
 // Entry point, the hidden main window that owns the dialog, and the message loop.
 #include <stdlib.h>
 
+#include "platform/download_safety.h"
 #include "platform/path_text.h"
 #include "ui/extractor.h"
 #include "ui/message_loop.h"
@@ -68,6 +69,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
     using namespace sfx::ui;
+    // Before anything loads a DLL: none from the program's folder.
+    sfx::platform::RestrictDllSearch();
     LoadStringA(instance, IDS_WINDOW_TITLE, WindowTitle, TitleSize);
     lstrcpynA(WindowClassName, "BLOWFISH_durederoro", TitleSize);
     RegisterMainWindowClass(instance);

@@ -940,6 +940,149 @@ TEST(ExtractorTest, SfxPackFileExtractsWithPasswordAndEnter) {
     EXPECT_EQ(ReadBytes(dir / "letter"), ReadBytes(HostPath(SFX_SOURCE_DIR "/samples/letter.txt")));
 }
 
+// Tells Wine to take the DLL `name` from the program's folder before its own (native, then
+// builtin) for programs called `program`, as Windows does for a DLL it does not protect; the
+// setting goes with the object. Wine reads it from its registry as each program starts
+// (DllOverrides in the user's AppDefaults); Windows has no such setting and ignores it.
+class PreferNativeDll {
+  public:
+    PreferNativeDll(const std::wstring& program, const std::wstring& name)
+        : key_(L"Software\\Wine\\AppDefaults\\" + program) {
+        HKEY overrides = nullptr;
+        const std::wstring path = key_ + L"\\DllOverrides";
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &overrides, nullptr) != ERROR_SUCCESS)
+            return;
+        const wchar_t order[] = L"native,builtin";
+        set_ = RegSetValueExW(overrides, name.c_str(), 0, REG_SZ,
+                              reinterpret_cast<const BYTE*>(order), sizeof order) == ERROR_SUCCESS;
+        RegCloseKey(overrides);
+    }
+    ~PreferNativeDll() { RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str()); }
+    PreferNativeDll(const PreferNativeDll&) = delete;
+    PreferNativeDll& operator=(const PreferNativeDll&) = delete;
+    bool set() const { return set_; }
+
+  private:
+    std::wstring key_;
+    bool set_ = false;
+};
+
+// A DLL that another download dropped beside the program, under the name of one the system
+// loads on the program's behalf after it started and does not protect (outside KnownDLLs),
+// never runs. Windows looks in the program's folder first for such a DLL; Wine prefers its
+// own, unless told to prefer the program's folder, as here.
+TEST(ExtractorTest, PlantedDllsNeverLoad) {
+    for (const wchar_t* name : {L"uxtheme"}) {
+        TempDir dir;
+        const std::string exe = Pack(dir, "planted-dll-download.exe", BytesOf("x"));
+        const std::wstring planted = dir.path().wstring() + L"\\" + name + L".dll";
+        ASSERT_TRUE(CopyFileW(Wide(HostPath(SFX_MARKER_DLL)).c_str(), planted.c_str(), FALSE));
+        const PreferNativeDll preferred(L"planted-dll-download.exe", name);
+        ASSERT_TRUE(preferred.set()) << name;
+        {
+            Extractor run(exe);
+            ASSERT_NE(run.Dialog(), nullptr) << name;
+            run.Click(IDOK);
+            EXPECT_EQ(run.ExitCode(), 0);
+        }
+        EXPECT_EQ(GetFileAttributesW((planted + L".loaded").c_str()), INVALID_FILE_ATTRIBUTES)
+            << "the planted " << name << ".dll ran";
+    }
+}
+
+// The mark Windows gives a downloaded file: its Zone.Identifier stream (which Wine keeps as a
+// file "NAME:Zone.Identifier" beside it).
+constexpr char DownloadMark[] =
+    "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://downloads.example.org/report.exe\r\n";
+
+// The mark of the file at `path`, in the form that takes paths longer than MAX_PATH.
+std::wstring MarkOf(const std::string& path) {
+    return L"\\\\?\\" + Wide(path) + L":Zone.Identifier";
+}
+
+bool WriteWide(const std::wstring& path, const Bytes& bytes) {
+    std::FILE* file = _wfopen(path.c_str(), L"wb");
+    if (file == nullptr)
+        return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// What is extracted from a marked file carries the same mark, from the dialog and from
+// unsfx.exe, and so does the still compressed stream kept when decoding fails; from an
+// unmarked file comes an unmarked one.
+TEST(ExtractorTest, DownloadMarkCarriesOver) {
+    enum Way { FromTheDialog, ByUnsfx };
+    struct Row {
+        Way way;
+        bool marked;
+        bool damaged;   // compressed data that does not decode: the stream is kept as ".lzw"
+        bool longName;  // a destination as long as the fields take: with the stream's name
+                        // added, the mark's path is longer than MAX_PATH
+    };
+    const Row rows[] = {
+        {FromTheDialog, true, false, false}, {FromTheDialog, false, false, false},
+        {FromTheDialog, true, true, false},  {FromTheDialog, true, false, true},
+        {ByUnsfx, true, false, false},       {ByUnsfx, false, false, false},
+        {ByUnsfx, true, true, false},        {ByUnsfx, true, true, true},
+    };
+    const Bytes content = TextBytes(30000, 12);
+    for (const Row& row : rows) {
+        const std::string label = std::string(row.way == FromTheDialog ? "dialog" : "unsfx") +
+                                  (row.marked ? ", marked" : ", unmarked") +
+                                  (row.damaged ? ", damaged" : "") + (row.longName ? ", long" : "");
+        TempDir dir;
+        ASSERT_LT(dir.path().string().size(), 200u);
+        const std::string name =
+            row.longName ? std::string(245 - dir.path().string().size(), 'n') : "report";
+        std::string exe;
+        if (row.damaged) {
+            ContainerSpec spec;
+            spec.password = "right one";
+            spec.compressed = true;
+            spec.stub = ReadBytes(HostPath(SFX_EXTRACTOR));
+            exe = dir / (name + ".exe");
+            ASSERT_TRUE(WriteBytes(exe, MakeContainer(BytesOf("lzw"), spec)));
+        } else {
+            exe = Pack(dir, name + ".exe", content, {.compressed = true});
+        }
+        if (row.marked) {
+            ASSERT_TRUE(WriteWide(MarkOf(exe), BytesOf(DownloadMark))) << label;
+        }
+
+        if (row.way == FromTheDialog) {
+            Extractor run(exe);
+            ASSERT_NE(run.Dialog(), nullptr) << label;
+            run.SetField(IDC_PASSWORD, "right one");
+            run.Click(IDC_GO);
+            if (row.damaged) {
+                ExpectBox(run, "Error!", StatusMessage(DecompressFailed));
+                run.Click(IDOK);
+            } else {
+                ExpectBox(run, "Information",
+                          "Your file has been successfully extracted to " + name);
+            }
+            EXPECT_EQ(run.ExitCode(), 0) << label;
+        } else {
+            const RunResult result = Unsfx({"extract", exe, "-o", dir / name, "-p", "right one"});
+            EXPECT_EQ(result.exitCode, row.damaged ? DecompressFailed : 0) << result.err;
+        }
+
+        const std::string extracted = dir / (row.damaged ? name + ".lzw" : name);
+        EXPECT_FALSE(ReadBytes(extracted).empty()) << label;
+        if (row.marked) {
+            EXPECT_EQ(ReadWide(MarkOf(extracted)), BytesOf(DownloadMark)) << label;
+        } else {
+            EXPECT_EQ(GetFileAttributesW(MarkOf(extracted).c_str()), INVALID_FILE_ATTRIBUTES)
+                << label;
+            if (UnderWine()) {
+                EXPECT_EQ(dir.Entries(), (std::vector<std::string>{name, name + ".exe"})) << label;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace sfx
 
