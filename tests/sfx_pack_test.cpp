@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/status.h"
 #include "sfx_version.h"
 #include "tests/support/test_support.h"
 
@@ -163,6 +164,124 @@ TEST(SfxPackTest, TextsAreStoredInTheCodePage) {
         EXPECT_EQ(info.exitCode, 0) << info.err;
         EXPECT_NE(info.out.find(row.expected), std::string::npos) << info.out;
         EXPECT_NE(info.out.find(row.bytes), std::string::npos) << info.out;
+    }
+}
+
+// A password is its text in the code page, as on Windows: typed on Linux (UTF-8 here), it
+// opens a file made on Windows (a container keyed with the code page's bytes), and a file
+// sfx-pack makes opens with the code page's bytes as Windows gives them. A file keyed with
+// UTF-8 bytes (an older sfx-pack) still opens on the second try.
+TEST(SfxPackTest, PasswordsAreTextInTheCodePage) {
+    const struct {
+        const char* what;
+        std::string keyedWith;  // the container's password bytes; "" for sfx-pack's
+        const char* packLocale;
+        std::vector<std::string> pack;  // sfx-pack's code page and password
+        const char* locale;             // unsfx's
+        std::vector<std::string> unsfx;
+        int exitCode;
+    } rows[] = {
+        {"made on Windows, typed on Linux",
+         "caf\xe9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "--codepage", "1252"},
+         0},
+        {"made on Windows in 1251",
+         "\xca\xee\xf2",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "\xd0\x9a\xd0\xbe\xd1\x82", "--codepage=1251"},
+         0},
+        {"made on Windows in 932",
+         "\x93\xfa\x96\x7b",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "\xe6\x97\xa5\xe6\x9c\xac", "--codepage", "932"},
+         0},
+        {"made on Windows, the wrong code page",
+         "caf\xe9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "--codepage", "1251"},
+         WrongPassword},
+        {"made on Linux, given as Windows' bytes",
+         "",
+         "C.UTF-8",
+         {"--password", "caf\xc3\xa9"},
+         "C",
+         {"-p", "caf\xe9"},
+         0},
+        {"made on Linux, typed on Linux",
+         "",
+         "C.UTF-8",
+         {"--password", "caf\xc3\xa9"},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9"},
+         0},
+        {"made on Linux in 949",
+         "",
+         "C.UTF-8",
+         {"--codepage", "949", "--password", "\xed\x95\x9c"},
+         "C",
+         {"-p", "\xc7\xd1"},
+         0},
+        {"made on Linux, the UTF-8 bytes refused",
+         "",
+         "C.UTF-8",
+         {"--password", "caf\xc3\xa9"},
+         "C",
+         {"-p", "caf\xc3\xa9"},
+         WrongPassword},
+        {"keyed with UTF-8 bytes", "caf\xc3\xa9", "", {}, "C.UTF-8", {"-p", "caf\xc3\xa9"}, 0},
+        {"keyed with UTF-8 bytes, to standard output",
+         "caf\xc3\xa9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "-o", "-"},
+         0},
+        {"made on Windows, to standard output",
+         "caf\xe9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "-o", "-"},
+         0},
+        {"wrong either way", "caf\xe9", "", {}, "C.UTF-8", {"-p", "cafe\xcc\x81"}, WrongPassword},
+    };
+    const Bytes content = BytesOf("the file");
+    for (const auto& row : rows) {
+        TempDir dir;
+        const std::filesystem::path packed = dir / "packed.exe";
+        if (!row.keyedWith.empty()) {
+            ContainerSpec spec;
+            spec.password = row.keyedWith;
+            WriteBytes(packed, MakeContainer(content, spec));
+        } else {
+            SetEnv("LC_ALL", row.packLocale);
+            const auto made = SfxPack(dir, content, row.pack);
+            UnsetEnv("LC_ALL");
+            ASSERT_EQ(made.exitCode, 0) << row.what << ": " << made.err;
+        }
+        std::vector<std::string> arguments = {"extract", packed, "-o", dir / "out"};
+        arguments.insert(arguments.end(), row.unsfx.begin(), row.unsfx.end());
+        const bool toOutput = arguments.back() == "-";
+        if (toOutput)
+            arguments.erase(arguments.begin() + 2, arguments.begin() + 4);
+        SetEnv("LC_ALL", row.locale);
+        const auto opened = Unsfx(arguments);
+        UnsetEnv("LC_ALL");
+        EXPECT_EQ(opened.exitCode, row.exitCode) << row.what << ": " << opened.err;
+        if (row.exitCode == 0 && !toOutput) {
+            EXPECT_EQ(ReadBytes(dir / "out"), content) << row.what;
+        } else if (row.exitCode == 0) {
+            EXPECT_EQ(opened.out, "the file") << row.what;
+        }
     }
 }
 
