@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "cli/destination.h"
+#include "cli/messages.h"
 #include "cli/password.h"
 #include "cli/text.h"
 #include "platform/bytes.h"
+#include "platform/code_page.h"
 #include "platform/files.h"
 #include "platform/temporaries.h"
 
@@ -87,7 +89,18 @@ std::string Mismatch(const Arguments& arguments) {
     return "";
 }
 
-enum class Option { Password, Output, PasswordFile, Help, Version, Force, Quiet, Json, Unknown };
+enum class Option {
+    Password,
+    Output,
+    PasswordFile,
+    CodePage,
+    Help,
+    Version,
+    Force,
+    Quiet,
+    Json,
+    Unknown
+};
 
 // An option as one argument names it, with the value attached to it, if any.
 struct Found {
@@ -105,7 +118,8 @@ Found Identify(char* arg) {
     };
     static constexpr Name WithValue[] = {{"-p", "--password", Option::Password},
                                          {"-o", "--output", Option::Output},
-                                         {nullptr, "--password-file", Option::PasswordFile}};
+                                         {nullptr, "--password-file", Option::PasswordFile},
+                                         {nullptr, "--codepage", Option::CodePage}};
     static constexpr Name Flags[] = {{"-h", "--help", Option::Help},
                                      {"-V", "--version", Option::Version},
                                      {"-f", "--force", Option::Force},
@@ -192,6 +206,10 @@ struct Reader {
             arguments.password = text;
         } else if (option == Option::Output) {
             arguments.output = text;
+        } else if (option == Option::CodePage) {
+            arguments.codePage = platform::FindCodePage(text);
+            if (arguments.codePage == 0)
+                Fail("no code page " + Quoted(text) + " (874, 1250 to 1258, 932, 936, 949 or 950)");
         } else {
             arguments.passwordFile = text;
         }

@@ -21,6 +21,9 @@ struct Arguments {
     bool force = false;
     bool quiet = false;
     bool json = false;
+    // --codepage: the Windows code page of the texts and the password; 0 when not given,
+    // the system's then.
+    unsigned codePage = 0;
 };
 
 // Reads argv into `arguments`. The command is the first argument that is not an option,

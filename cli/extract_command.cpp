@@ -82,8 +82,9 @@ int MakeOutputFolder(const Extraction& one) {
 }
 
 // Runs the job on FILE: a test, or an extraction to standard output or to the destination.
-// `error` receives the errno the job left.
-bool RunJob(const Extraction& one, const char* password, ExtractionJob& job, int& error) {
+// `error` receives the errno the job left. A `trial` only tests, whatever the command.
+bool RunJob(const Extraction& one, const char* password, ExtractionJob& job, int& error,
+            bool trial = false) {
     const Arguments& arguments = one.arguments;
     // Without --force nothing at the destination is replaced, not even what appears while
     // the file is being extracted.
@@ -93,7 +94,7 @@ bool RunJob(const Extraction& one, const char* password, ExtractionJob& job, int
     platform::RemoveTemporariesOnInterrupt(true);
     errno = 0;
     bool done = false;
-    if (arguments.command == Command::Test)
+    if (trial || arguments.command == Command::Test)
         done = job.Test(one.file.c_str(), password);
     else if (one.destination.empty())
         done = job.ExtractToStream(one.file.c_str(), stdout, password);
@@ -149,6 +150,29 @@ int Outcome(const Extraction& one, const ExtractionJob& job, bool done, int erro
     return job.status;
 }
 
+// Runs the job with the password in the code page, `converted`, and, when that is wrong, with
+// the bytes as given, `asGiven` (nullptr when they are the same): a file packed from the
+// bytes of another encoding (UTF-8, by an older sfx-pack) still opens, at the price of a
+// second pass before a wrong password is told. Standard output takes no bytes that may be
+// wrong, so there a test pass picks the password first.
+bool RunWithPasswords(const Extraction& one, const char* converted, const char* asGiven,
+                      ExtractionJob& job, int& error) {
+    if (asGiven == nullptr)
+        return RunJob(one, converted, job, error);
+    if (one.arguments.command == Command::Extract && one.destination.empty()) {
+        ExtractionJob trial;
+        const bool opened = RunJob(one, converted, trial, error, true);
+        return RunJob(one, !opened && trial.status == WrongPassword ? asGiven : converted, job,
+                      error);
+    }
+    if (RunJob(one, converted, job, error))
+        return true;
+    if (job.status != WrongPassword || job.destinationTaken)
+        return false;
+    job = ExtractionJob{};
+    return RunJob(one, asGiven, job, error);
+}
+
 }  // namespace
 
 int ExtractOne(const Arguments& arguments, const std::string& file, const Secret& given) {
@@ -159,15 +183,26 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
         return failure;
     Secret asked;
     const char* password = nullptr;
-    if (int failure = PasswordFor(file, one.header, given, asked, password))
+    if (int failure = PasswordFor(file, one.header, arguments.codePage, given, asked, password))
         return failure;
+    // The key is made from the password in the code page; the bytes as given are the second
+    // try, when they differ.
+    Secret converted;
+    const char* asGiven = nullptr;
+    if (one.header.passwordProtected != 0 &&
+        PasswordInCodePage(password, arguments.codePage, converted) &&
+        std::strcmp(converted.text(), password) != 0) {
+        asGiven = password;
+        password = converted.text();
+    }
     if (int failure = MakeOutputFolder(one))
         return failure;
 
     ExtractionJob job;
     int error = 0;
-    const bool done = RunJob(one, password, job, error);
+    const bool done = RunWithPasswords(one, password, asGiven, job, error);
     asked.Clear();
+    converted.Clear();
     return Outcome(one, job, done, error);
 }
 

@@ -13,7 +13,7 @@ constexpr char Version[] = "unsfx " SFX_VERSION;
 const char UsageText[] =
     "usage: unsfx [extract] FILE... [-o DEST] [-p PASSWORD | --password-file F] [--force] [-q]\n"
     "       unsfx test FILE... [-p PASSWORD | --password-file F] [-q]\n"
-    "       unsfx info FILE... [--json]\n";
+    "       unsfx info FILE... [--json] [--codepage CP]\n";
 
 const char HelpText[] =
     "\n"
@@ -43,8 +43,12 @@ const char HelpText[] =
     "                          on a terminal it is read with echo off)\n"
     "  -f, --force             replace an existing destination (never a folder)\n"
     "  -q, --quiet             no progress bar and no OK lines\n"
-    "      --json              info: one JSON object per FILE, texts in ASCII (bytes above 127\n"
-    "                          as \\u00XX, Latin-1)\n"
+    "      --json              info: one JSON object per FILE, texts in ASCII (\\uXXXX beyond\n"
+    "                          it), the stored bytes beside them in hex, and the code page\n"
+    "      --codepage CP       the Windows code page of the texts and the password: 874, 1250\n"
+    "                          to 1258, 932, 936, 949 or 950 (default: the one Windows has\n"
+    "                          for the language of LC_ALL, LC_CTYPE or LANG, else 1252); texts\n"
+    "                          are shown in the terminal's character set, the rest escaped\n"
     "  -h, --help              show this help\n"
     "  -V, --version           show the version\n"
     "  --                      every argument after it is a FILE, even one starting with -\n"
@@ -52,7 +56,8 @@ const char HelpText[] =
     "The password is taken from -p, else --password-file (giving both is a usage error),\n"
     "else the environment variable UNSFX_PASSWORD (when not empty), else asked for on the\n"
     "terminal with echo off. A FILE that needs no password never asks. Without a terminal\n"
-    "and without a password, unsfx stops with 64.\n"
+    "and without a password, unsfx stops with 64. The password is converted to the code\n"
+    "page first; when that is wrong, its bytes as given are tried (a second pass).\n"
     "\n"
     "A progress bar is drawn on standard error when it is a terminal. The destination is\n"
     "replaced only after the extracted file has been verified.\n"

@@ -20,24 +20,32 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
     const std::size_t riddleLength = strnlen(header.riddle, RiddleSize - 1);
     const bool protectedByPassword = header.passwordProtected != 0;
     const bool compressed = header.compressed != 0;
+    const unsigned page = arguments.codePage;
 
     if (arguments.json) {
         std::printf(
             "{\"file\": %s, \"description\": %s, \"riddle\": %s, \"passwordProtected\": %s, "
-            "\"compressed\": %s, \"payloadSize\": %ld, \"containerOffset\": %lld}\n",
-            JsonString(file).c_str(), JsonString(description, descriptionLength).c_str(),
-            JsonString(header.riddle, riddleLength).c_str(), protectedByPassword ? "true" : "false",
-            compressed ? "true" : "false", static_cast<long>(placement.payloadSize),
-            static_cast<long long>(placement.containerOffset));
+            "\"compressed\": %s, \"payloadSize\": %ld, \"containerOffset\": %lld, "
+            "\"codePage\": %u, \"descriptionBytes\": %s, \"riddleBytes\": %s}\n",
+            JsonString(file).c_str(), JsonText(description, descriptionLength, page).c_str(),
+            JsonText(header.riddle, riddleLength, page).c_str(),
+            protectedByPassword ? "true" : "false", compressed ? "true" : "false",
+            static_cast<long>(placement.payloadSize),
+            static_cast<long long>(placement.containerOffset), page,
+            HexBytes(description, descriptionLength).c_str(),
+            HexBytes(header.riddle, riddleLength).c_str());
         return 0;
     }
     std::printf("%s\n", Printable(file).c_str());
-    std::printf("  description:       %s\n", Printable(description, descriptionLength).c_str());
-    std::printf("  riddle:            %s\n", Printable(header.riddle, riddleLength).c_str());
+    std::printf("  description:       %s\n",
+                PrintableText(description, descriptionLength, page).c_str());
+    std::printf("  riddle:            %s\n",
+                PrintableText(header.riddle, riddleLength, page).c_str());
     std::printf("  password needed:   %s\n", protectedByPassword ? "yes" : "no");
     std::printf("  compressed:        %s\n", compressed ? "yes" : "no");
     std::printf("  payload size:      %ld bytes\n", static_cast<long>(placement.payloadSize));
     std::printf("  container offset:  %lld\n", static_cast<long long>(placement.containerOffset));
+    std::printf("  code page:         %u\n", page);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 //
 // This file reads the command line, picks the command and runs it on each FILE; the commands,
 // the help and the sourcing of the password have files of their own.
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -15,7 +16,11 @@
 #include "cli/password_source.h"
 #include "cli/source_file.h"
 #include "engine/status.h"
+<<<<<<< HEAD
 #include "platform/download_safety.h"
+=======
+#include "platform/code_page.h"
+>>>>>>> codepage23
 #include "platform/files.h"
 #include "platform/temporaries.h"
 
@@ -69,6 +74,10 @@ int Run(int argc, char** argv) {
         default:
             break;
     }
+    // Texts reach the terminal, and passwords come from it, in the locale's character set.
+    std::setlocale(LC_CTYPE, "");
+    if (arguments.codePage == 0)
+        arguments.codePage = platform::SystemCodePage();
     if (int failure = LimitThreadsFromEnvironment())
         return failure;
     if (int failure = GivenPassword(arguments, given))

@@ -6,6 +6,8 @@
 #include "cli/help.h"
 #include "cli/messages.h"
 #include "cli/text.h"
+#include "platform/bytes.h"
+#include "platform/code_page.h"
 #include "platform/terminal.h"
 
 namespace sfx::cli {
@@ -36,11 +38,11 @@ std::string PasswordFileProblem(Secret::FileRead read, const std::string& file, 
 }
 
 // What the prompt for FILE's password shows: the riddle, if any, above the question.
-std::string PromptText(const std::string& file, const ContainerHeader& header) {
+std::string PromptText(const std::string& file, const ContainerHeader& header, unsigned page) {
     std::string prompt;
     const std::size_t riddleLength = strnlen(header.riddle, RiddleSize - 1);
     if (riddleLength > 0)
-        prompt += "Riddle: " + Printable(header.riddle, riddleLength) + "\n";
+        prompt += "Riddle: " + PrintableText(header.riddle, riddleLength, page) + "\n";
     prompt += "Password for " + Printable(file) + ": ";
     return prompt;
 }
@@ -78,8 +80,8 @@ int GivenPassword(const Arguments& arguments, Secret& given) {
     return 0;
 }
 
-int PasswordFor(const std::string& file, const ContainerHeader& header, const Secret& given,
-                Secret& asked, const char*& password) {
+int PasswordFor(const std::string& file, const ContainerHeader& header, unsigned page,
+                const Secret& given, Secret& asked, const char*& password) {
     if (header.passwordProtected == 0) {
         password = AnyPassword;
         return 0;
@@ -88,7 +90,7 @@ int PasswordFor(const std::string& file, const ContainerHeader& header, const Se
         password = given.text();
         return 0;
     }
-    const platform::SecretRead read = asked.Prompt(PromptText(file, header).c_str());
+    const platform::SecretRead read = asked.Prompt(PromptText(file, header, page).c_str());
     if (read == platform::SecretRead::NoTerminal)
         return UsageError(Quoted(file) +
                           ": needs a password: give -p, --password-file or UNSFX_PASSWORD "
@@ -98,6 +100,22 @@ int PasswordFor(const std::string& file, const ContainerHeader& header, const Se
         return 0;
     }
     return UsageError(Quoted(file) + ": " + TypedProblem(read), false);
+}
+
+bool PasswordInCodePage(const char* password, unsigned page, Secret& out) {
+    out.Clear();
+    // Room for the longest password, so that no copy is left behind by a growing buffer.
+    std::u32string characters;
+    characters.reserve(PasswordCapacity);
+    std::string bytes;
+    bytes.reserve(4 * PasswordCapacity);
+    char32_t missing = 0;
+    const bool converted = platform::DecodeLocaleText(password, characters) &&
+                           platform::EncodeToCodePage(characters, page, bytes, missing) &&
+                           out.Take(bytes.c_str());
+    Wipe(characters.data(), characters.size() * sizeof characters[0]);
+    Wipe(bytes.data(), bytes.size());
+    return converted;
 }
 
 }  // namespace sfx::cli

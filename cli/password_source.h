@@ -16,7 +16,14 @@ int GivenPassword(const Arguments& arguments, Secret& given);
 // The password for one FILE in `password`: any text when the container is not protected,
 // else the given one, else one typed at a prompt into `asked`. Returns 0, or the exit status
 // of the failure after telling why.
-int PasswordFor(const std::string& file, const ContainerHeader& header, const Secret& given,
-                Secret& asked, const char*& password);
+// `page` is the code page the riddle above a prompt is shown from.
+int PasswordFor(const std::string& file, const ContainerHeader& header, unsigned page,
+                const Secret& given, Secret& asked, const char*& password);
+
+// The password as the key is made from it on Windows: its text, given in the locale's
+// encoding, in code page `page`, into `out`. False (nothing in `out`) when it is not valid in
+// the locale's encoding, the code page lacks one of its characters, or it takes more than
+// 255 bytes there.
+bool PasswordInCodePage(const char* password, unsigned page, Secret& out);
 
 }  // namespace sfx::cli

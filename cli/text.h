@@ -17,4 +17,18 @@ std::string Printable(const std::string& text);
 std::string JsonString(const char* text, std::size_t length);
 std::string JsonString(const std::string& text);
 
+// A text stored in code page `page` (a riddle, a description) as the terminal shows it: each
+// character in the terminal's character set; an invalid byte, a control character (C0, DEL,
+// C1, the bidirectional and other invisible format characters) or a character the terminal
+// cannot show becomes the \xNN of each of its bytes, and a backslash \\, as Printable does.
+std::string PrintableText(const char* text, std::size_t length, unsigned page);
+
+// The same text as a quoted JSON string of ASCII only: a character beyond ASCII as \uXXXX
+// (a pair of them above U+FFFF), a control character as Printable's JSON form, a byte that
+// is not valid in the code page as \ufffd (the bytes themselves are in HexBytes).
+std::string JsonText(const char* text, std::size_t length, unsigned page);
+
+// The bytes as a quoted string of lower-case hex digits, two a byte.
+std::string HexBytes(const char* text, std::size_t length);
+
 }  // namespace sfx::cli

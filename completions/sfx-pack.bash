@@ -23,7 +23,7 @@ _sfx_pack() {
             return
             ;;
         --codepage)
-            mapfile -t COMPREPLY < <(compgen -W "874 1250 1251 1252 1253 1254 1255 1256 1257 1258" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "874 1250 1251 1252 1253 1254 1255 1256 1257 1258 932 936 949 950" -- "$cur")
             return
             ;;
         --password | --riddle | --description)

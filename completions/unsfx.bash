@@ -1,5 +1,5 @@
 # Completion of unsfx for bash: commands, options (those of the command at hand), files for
-# FILE and --password-file, folders for -o. Installed as
+# FILE and --password-file, folders for -o, code pages after --codepage. Installed as
 # share/bash-completion/completions/unsfx; works without the bash-completion package too.
 
 _unsfx() {
@@ -29,6 +29,10 @@ _unsfx() {
         -p | --password)
             return
             ;;
+        --codepage)
+            mapfile -t COMPREPLY < <(compgen -W "874 1250 1251 1252 1253 1254 1255 1256 1257 1258 932 936 949 950" -- "$cur")
+            return
+            ;;
     esac
 
     local command=extract
@@ -36,7 +40,7 @@ _unsfx() {
         test | info) command=${COMP_WORDS[1]} ;;
     esac
     if [[ $cur == -* ]]; then
-        local options="-h --help -V --version"
+        local options="-h --help -V --version --codepage"
         case $command in
             info) options+=" --json" ;;
             test) options+=" -p --password --password-file -q --quiet" ;;

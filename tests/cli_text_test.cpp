@@ -2,6 +2,7 @@
 // the environment.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -55,6 +56,43 @@ TEST(EnvironmentLimitsTest, ScalarCipherTakesNoBlockOnTheVectorPath) {
             << "UNSFX_CIPHER=" << value;
     }
     LimitBlockPath(BlockPath::Avx512);
+}
+
+// Texts of a code page on a terminal: characters in the terminal's set, every control
+// character (after decoding), every invalid or cut byte and every character the terminal
+// lacks as the \xNN of its bytes; in JSON as \uXXXX, an invalid byte as U+FFFD.
+TEST(EscapingTest, CodePageTextsShowTheirCharactersAndEscapeTheRest) {
+    const struct {
+        const char* locale;  // of the terminal
+        unsigned page;
+        std::string bytes;
+        std::string shown;
+        std::string json;
+    } rows[] = {
+        {"C.UTF-8", 1252, "Caf\xe9 \x80", "Caf\xc3\xa9 \xe2\x82\xac", "\"Caf\\u00e9 \\u20ac\""},
+        {"C", 1252, "Caf\xe9 \x80", "Caf\\xe9 \\x80", "\"Caf\\u00e9 \\u20ac\""},
+        {"C.UTF-8", 1251, "\xca\xeb", "\xd0\x9a\xd0\xbb", "\"\\u041a\\u043b\""},
+        {"C.UTF-8", 1252, "\x1b[2J\x7f\t", "\\x1b[2J\\x7f\\x09", "\"\\u001b[2J\\u007f\\t\""},
+        {"C.UTF-8", 1252, "a\x81\x9b", "a\\x81\xe2\x80\xba", "\"a\\ufffd\\u203a\""},
+        {"C.UTF-8", 1252, "\\x", "\\\\x", "\"\\\\x\""},
+        {"C.UTF-8", 932, "\x93\xfa\x93", "\xe6\x97\xa5\\x93", "\"\\u65e5\\ufffd\""},
+        {"C.UTF-8", 932, "\x93\n", "\\x93\\x0a", "\"\\ufffd\\n\""},
+        {"C", 932, "\x93\xfa", "\\x93\\xfa", "\"\\u65e5\""},
+        {"C.UTF-8", 950, "\xa4\xa4\xff", "\xe4\xb8\xad\\xff", "\"\\u4e2d\\ufffd\""},
+        {"C.UTF-8", 949, "\xc7", "\\xc7", "\"\\ufffd\""},
+        {"C.UTF-8", 1255, "\xfd\xfe", "\\xfd\\xfe", "\"\\u200e\\u200f\""},  // direction marks
+        {"C.UTF-8", 874, "\xdb", "\\xdb", "\"\\ufffd\""},
+    };
+    const std::string before = std::setlocale(LC_CTYPE, nullptr);
+    for (const auto& row : rows) {
+        if (std::setlocale(LC_CTYPE, row.locale) == nullptr)
+            GTEST_SKIP() << "no " << row.locale << " locale here";
+        EXPECT_EQ(PrintableText(row.bytes.data(), row.bytes.size(), row.page), row.shown)
+            << row.locale << " " << row.page << " " << row.shown;
+        EXPECT_EQ(JsonText(row.bytes.data(), row.bytes.size(), row.page), row.json)
+            << row.page << " " << row.json;
+    }
+    std::setlocale(LC_CTYPE, before.c_str());
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 // sfx-pack and unsfx as installed programs see them: the one version, and texts taken from
-// the locale's encoding into the chosen code page (read back with unsfx info --json, which
-// shows each stored byte as the Latin-1 character of that byte).
+// the locale's encoding into the chosen code page (read back with unsfx info --json in the
+// same code page, which gives the characters and the stored bytes).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "engine/status.h"
 #include "sfx_version.h"
 #include "tests/support/test_support.h"
 
@@ -30,33 +32,121 @@ TEST(SfxPackTest, TextsAreStoredInTheCodePage) {
         const char* locale;
         std::vector<std::string> options;
         int exitCode;
-        std::string expected;  // 0: the JSON fields read back; else a part of the message
+        std::string expected;  // 0: a part of the JSON read back; else a part of the message
+        std::string bytes;     // 0: a part of the JSON read back too ("" for none)
     } rows[] = {
-        {"C.UTF-8", {"--riddle", "Caf\xc3\xa9"}, 0, "\"riddle\": \"Caf\\u00e9\""},
+        {"C.UTF-8", {"--riddle", "Caf\xc3\xa9"}, 0, "\"riddle\": \"Caf\\u00e9\"", "436166e9"},
         {"C.UTF-8",
          {"--description", "Cr\xc3\xa8me \xe2\x82\xac"},
          0,
-         "\"description\": \"Cr\\u00e8me \\u0080\""},
+         "\"description\": \"Cr\\u00e8me \\u20ac\"",
+         "\"descriptionBytes\": \"4372e86d652080\""},
         {"C.UTF-8",
          {"--codepage", "1251", "--riddle", "\xd0\x96\xd1\x83\xd0\xba"},
          0,
-         "\"riddle\": \"\\u00c6\\u00f3\\u00ea\""},
-        {"C", {"--riddle", "plain"}, 0, "\"riddle\": \"plain\""},
+         "\"riddle\": \"\\u0416\\u0443\\u043a\"",
+         "\"riddleBytes\": \"c6f3ea\""},
+        {"C", {"--riddle", "plain"}, 0, "\"riddle\": \"plain\"", "\"codePage\": 1252"},
         {"C.UTF-8",
          {"--riddle", "\xd0\x96\xd1\x83\xd0\xba"},
          64,
-         "--riddle: code page 1252 has no character U+0416"},
+         "--riddle: code page 1252 has no character U+0416",
+         ""},
         {"C.UTF-8",
          {"--codepage", "1251", "--description", "Caf\xc3\xa9"},
          64,
-         "--description: code page 1251 has no character U+00E9"},
-        {"C.UTF-8", {"--codepage", "utf-8", "--riddle", "x"}, 64, "no code page 'utf-8'"},
-        {"C", {"--riddle", "Caf\xc3\xa9"}, 64, "--riddle: the text is not valid in the locale's"},
+         "--description: code page 1251 has no character U+00E9",
+         ""},
+        {"C.UTF-8", {"--codepage", "utf-8", "--riddle", "x"}, 64, "no code page 'utf-8'", ""},
+        {"C",
+         {"--riddle", "Caf\xc3\xa9"},
+         64,
+         "--riddle: the text is not valid in the locale's",
+         ""},
+        // Every code page there is, each with its own script.
+        {"C.UTF-8", {"--codepage", "874", "--riddle", "ก"}, 0, "\\u0e01\"", "\"a1\""},
+        {"C.UTF-8",
+         {"--codepage", "1250", "--riddle", "Łódź"},
+         0,
+         "\\u0141\\u00f3d\\u017a\"",
+         "\"a3f3649f\""},
+        {"C.UTF-8",
+         {"--codepage", "1252", "--riddle", "Œuvre"},
+         0,
+         "\\u0152uvre\"",
+         "\"8c75767265\""},
+        {"C.UTF-8",
+         {"--codepage", "1253", "--riddle", "Ωμέγα"},
+         0,
+         "\\u03a9\\u03bc\\u03ad",
+         "\"d9ecdde3e1\""},
+        {"C.UTF-8", {"--codepage", "1254", "--riddle", "ğ"}, 0, "\\u011f\"", "\"f0\""},
+        {"C.UTF-8",
+         {"--codepage", "1255", "--riddle", "שלום"},
+         0,
+         "\\u05e9\\u05dc",
+         "\"f9ece5ed\""},
+        {"C.UTF-8",
+         {"--codepage", "1256", "--riddle", "سلام"},
+         0,
+         "\\u0633\\u0644",
+         "\"d3e1c7e3\""},
+        {"C.UTF-8",
+         {"--codepage", "1257", "--riddle", "Šalna"},
+         0,
+         "\\u0160alna\"",
+         "\"d0616c6e61\""},
+        {"C.UTF-8",
+         {"--codepage", "1258", "--riddle", "Đông"},
+         0,
+         "\\u0110\\u00f4ng\"",
+         "\"d0f46e67\""},
+        {"C.UTF-8",
+         {"--codepage", "1258", "--riddle", "Đồng"},
+         64,
+         "code page 1258 has no character U+1ED3",
+         ""},
+        {"C.UTF-8",
+         {"--codepage", "932", "--riddle", "日本ｱ"},
+         0,
+         "\\u65e5\\u672c\\uff71\"",
+         "\"93fa967bb1\""},
+        {"C.UTF-8",
+         {"--codepage", "936", "--description", "中文"},
+         0,
+         "\\u4e2d\\u6587\"",
+         "\"d6d0cec4\""},
+        {"C.UTF-8",
+         {"--codepage", "949", "--riddle", "한글"},
+         0,
+         "\\ud55c\\uae00\"",
+         "\"c7d1b1db\""},
+        {"C.UTF-8",
+         {"--codepage", "950", "--riddle", "中文"},
+         0,
+         "\\u4e2d\\u6587\"",
+         "\"a4a4a4e5\""},
+        {"C.UTF-8",
+         {"--codepage", "932", "--riddle", "Café"},
+         64,
+         "code page 932 has no character U+00E9",
+         ""},
+        {"C.UTF-8",
+         {"--codepage", "cp949", "--password", "Café"},
+         64,
+         "--password: code page 949 has no character U+00E9",
+         ""},
+        {"C",
+         {"--codepage", "1251", "--password", "\xd0\x96"},
+         64,
+         "--password: the text is not valid in the locale's",
+         ""},
     };
     for (const auto& row : rows) {
         TempDir dir;
-        std::vector<std::string> options = {"--no-password"};
-        options.insert(options.end(), row.options.begin(), row.options.end());
+        std::vector<std::string> options = row.options;
+        if (std::find(options.begin(), options.end(), "--password") == options.end())
+            options.insert(options.begin(), "--no-password");
         SetEnv("LC_ALL", row.locale);
         const auto packed = SfxPack(dir, BytesOf("hello"), options);
         UnsetEnv("LC_ALL");
@@ -65,9 +155,133 @@ TEST(SfxPackTest, TextsAreStoredInTheCodePage) {
             EXPECT_NE(packed.err.find(row.expected), std::string::npos) << packed.err;
             continue;
         }
-        const auto info = Unsfx({"info", "--json", dir / "packed.exe"});
+        // Read back in the code page packed with: its number follows --codepage, if given.
+        std::string page = "1252";
+        const auto named = std::find(options.begin(), options.end(), "--codepage");
+        if (named != options.end())
+            page = *(named + 1);
+        const auto info = Unsfx({"info", "--json", "--codepage", page, dir / "packed.exe"});
         EXPECT_EQ(info.exitCode, 0) << info.err;
         EXPECT_NE(info.out.find(row.expected), std::string::npos) << info.out;
+        EXPECT_NE(info.out.find(row.bytes), std::string::npos) << info.out;
+    }
+}
+
+// A password is its text in the code page, as on Windows: typed on Linux (UTF-8 here), it
+// opens a file made on Windows (a container keyed with the code page's bytes), and a file
+// sfx-pack makes opens with the code page's bytes as Windows gives them. A file keyed with
+// UTF-8 bytes (an older sfx-pack) still opens on the second try.
+TEST(SfxPackTest, PasswordsAreTextInTheCodePage) {
+    const struct {
+        const char* what;
+        std::string keyedWith;  // the container's password bytes; "" for sfx-pack's
+        const char* packLocale;
+        std::vector<std::string> pack;  // sfx-pack's code page and password
+        const char* locale;             // unsfx's
+        std::vector<std::string> unsfx;
+        int exitCode;
+    } rows[] = {
+        {"made on Windows, typed on Linux",
+         "caf\xe9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "--codepage", "1252"},
+         0},
+        {"made on Windows in 1251",
+         "\xca\xee\xf2",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "\xd0\x9a\xd0\xbe\xd1\x82", "--codepage=1251"},
+         0},
+        {"made on Windows in 932",
+         "\x93\xfa\x96\x7b",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "\xe6\x97\xa5\xe6\x9c\xac", "--codepage", "932"},
+         0},
+        {"made on Windows, the wrong code page",
+         "caf\xe9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "--codepage", "1251"},
+         WrongPassword},
+        {"made on Linux, given as Windows' bytes",
+         "",
+         "C.UTF-8",
+         {"--password", "caf\xc3\xa9"},
+         "C",
+         {"-p", "caf\xe9"},
+         0},
+        {"made on Linux, typed on Linux",
+         "",
+         "C.UTF-8",
+         {"--password", "caf\xc3\xa9"},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9"},
+         0},
+        {"made on Linux in 949",
+         "",
+         "C.UTF-8",
+         {"--codepage", "949", "--password", "\xed\x95\x9c"},
+         "C",
+         {"-p", "\xc7\xd1"},
+         0},
+        {"made on Linux, the UTF-8 bytes refused",
+         "",
+         "C.UTF-8",
+         {"--password", "caf\xc3\xa9"},
+         "C",
+         {"-p", "caf\xc3\xa9"},
+         WrongPassword},
+        {"keyed with UTF-8 bytes", "caf\xc3\xa9", "", {}, "C.UTF-8", {"-p", "caf\xc3\xa9"}, 0},
+        {"keyed with UTF-8 bytes, to standard output",
+         "caf\xc3\xa9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "-o", "-"},
+         0},
+        {"made on Windows, to standard output",
+         "caf\xe9",
+         "",
+         {},
+         "C.UTF-8",
+         {"-p", "caf\xc3\xa9", "-o", "-"},
+         0},
+        {"wrong either way", "caf\xe9", "", {}, "C.UTF-8", {"-p", "cafe\xcc\x81"}, WrongPassword},
+    };
+    const Bytes content = BytesOf("the file");
+    for (const auto& row : rows) {
+        TempDir dir;
+        const std::filesystem::path packed = dir / "packed.exe";
+        if (!row.keyedWith.empty()) {
+            ContainerSpec spec;
+            spec.password = row.keyedWith;
+            WriteBytes(packed, MakeContainer(content, spec));
+        } else {
+            SetEnv("LC_ALL", row.packLocale);
+            const auto made = SfxPack(dir, content, row.pack);
+            UnsetEnv("LC_ALL");
+            ASSERT_EQ(made.exitCode, 0) << row.what << ": " << made.err;
+        }
+        std::vector<std::string> arguments = {"extract", packed, "-o", dir / "out"};
+        arguments.insert(arguments.end(), row.unsfx.begin(), row.unsfx.end());
+        const bool toOutput = arguments.back() == "-";
+        if (toOutput)
+            arguments.erase(arguments.begin() + 2, arguments.begin() + 4);
+        SetEnv("LC_ALL", row.locale);
+        const auto opened = Unsfx(arguments);
+        UnsetEnv("LC_ALL");
+        EXPECT_EQ(opened.exitCode, row.exitCode) << row.what << ": " << opened.err;
+        if (row.exitCode == 0 && !toOutput) {
+            EXPECT_EQ(ReadBytes(dir / "out"), content) << row.what;
+        } else if (row.exitCode == 0) {
+            EXPECT_EQ(opened.out, "the file") << row.what;
+        }
     }
 }
 

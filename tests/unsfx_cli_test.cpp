@@ -759,10 +759,21 @@ std::map<std::string, JsonValue> ParseFlatObject(const std::string& text) {
                     value += '\t';
                     break;
                 case 'u': {
-                    const unsigned code = std::stoul(text.substr(at, 4), nullptr, 16);
-                    if (code > 0xff)
-                        throw std::runtime_error("not Latin-1");
-                    value += static_cast<char>(code);
+                    // One character of the basic plane, taken into UTF-8.
+                    const auto code =
+                        static_cast<char32_t>(std::stoul(text.substr(at, 4), nullptr, 16));
+                    if (code >= 0xd800 && code < 0xe000)
+                        throw std::runtime_error("a surrogate half");
+                    if (code < 0x80) {
+                        value += static_cast<char>(code);
+                    } else if (code < 0x800) {
+                        value += static_cast<char>(0xc0 | (code >> 6));
+                        value += static_cast<char>(0x80 | (code & 0x3f));
+                    } else {
+                        value += static_cast<char>(0xe0 | (code >> 12));
+                        value += static_cast<char>(0x80 | ((code >> 6) & 0x3f));
+                        value += static_cast<char>(0x80 | (code & 0x3f));
+                    }
                     at += 4;
                     break;
                 }
@@ -810,13 +821,22 @@ TEST(UnsfxInfoTest, HostileTextsAreEscapedAndJsonReadsBack) {
     ASSERT_EQ(riddle.size(), 255u);
     struct Case {
         std::string riddle;
-        Bytes description;  // as stored, NUL included
+        Bytes description;       // as stored, NUL included
+        std::string riddleText;  // the JSON texts in UTF-8: the bytes read in code page 1252
         std::string descriptionText;
     };
+    std::string riddleText = riddle;  // e9 9b ff: U+00E9 U+203A U+00FF
+    riddleText.replace(riddleText.find('\xe9'), 3, "\xc3\xa9\xe2\x80\xba\xc3\xbf");
     const Case cases[] = {
-        {riddle, {}, ""},
-        {"", BytesOf(std::string("\x1b[31mred\r\n\xc3\xa9") + '\0'), "\x1b[31mred\r\n\xc3\xa9"},
+        {riddle, {}, riddleText, ""},
+        {"", BytesOf(std::string("\x1b[31mred\r\n\xc3\xa9") + '\0'), "",
+         "\x1b[31mred\r\n\xc3\x83\xc2\xa9"},
     };
+    // The stored bytes, whatever the code page makes of them, as riddleBytes gives them.
+    std::string riddleBytes = "1b5d303b6f776e6564071b5b324ae99bff5c2022712220";
+    for (int i = 0; i < 232; ++i) riddleBytes += "72";  // "r"
+    // The terminal's character set is ASCII here: whatever is not ASCII is escaped.
+    SetEnv("LC_ALL", "C");
     for (const Case& c : cases) {
         ContainerSpec spec;
         spec.riddle = c.riddle;
@@ -848,8 +868,11 @@ TEST(UnsfxInfoTest, HostileTextsAreEscapedAndJsonReadsBack) {
         std::map<std::string, JsonValue> object;
         ASSERT_NO_THROW(object = ParseFlatObject(json.out.substr(0, json.out.size() - 1)))
             << json.out;
-        EXPECT_EQ(std::get<std::string>(object["riddle"]), c.riddle);
+        EXPECT_EQ(std::get<std::string>(object["riddle"]), c.riddleText);
         EXPECT_EQ(std::get<std::string>(object["description"]), c.descriptionText);
+        EXPECT_EQ(std::get<std::string>(object["riddleBytes"]),
+                  c.riddle.empty() ? "" : riddleBytes);
+        EXPECT_EQ(std::get<long long>(object["codePage"]), 1252);
         EXPECT_EQ(std::get<bool>(object["passwordProtected"]), true);
         EXPECT_EQ(std::get<bool>(object["compressed"]), true);
         EXPECT_EQ(std::get<long long>(object["payloadSize"]),
@@ -857,6 +880,8 @@ TEST(UnsfxInfoTest, HostileTextsAreEscapedAndJsonReadsBack) {
         EXPECT_EQ(std::get<long long>(object["containerOffset"]),
                   static_cast<long long>(spec.stub.size()));
     }
+
+    UnsetEnv("LC_ALL");
 
     WriteBytes(dir / "junk", BytesOf("no container here"));
     auto damaged = Unsfx({"info", dir / "junk"});

@@ -72,6 +72,34 @@ TEST_F(UnsfxTerminalTest, PromptsWithEchoOffAndRestoresIt) {
     }
 }
 
+// The riddle above the prompt in the terminal's character set, and the password typed there
+// taken into the code page: a file made on Windows opens with what is typed on Linux.
+TEST_F(UnsfxTerminalTest, RiddleAndTypedPasswordInTheCodePage) {
+    const struct {
+        const char* locale;  // of the terminal
+        std::string riddle;  // stored, in code page 1251
+        std::string shown;
+        int exitCode;
+    } rows[] = {
+        {"C.UTF-8", "\xc6\xf3\xea?", "Riddle: \xd0\x96\xd1\x83\xd0\xba?\r\n", 0},
+        {"C.UTF-8", "\xc6\x1b[2J", "Riddle: \xd0\x96\\x1b[2J\r\n", 0},
+        {"C", "\xc6\xf3\xea?", "Riddle: \\xc6\\xf3\\xea?\r\n", WrongPassword},
+    };
+    for (const auto& row : rows) {
+        ContainerSpec spec;
+        spec.password = "\xca\xee\xf2";  // "Кот" as Windows keys it in code page 1251
+        spec.riddle = row.riddle;
+        WriteBytes(dir_ / "russian.exe", MakeContainer(content_, spec));
+        SetEnv("LC_ALL", row.locale);
+        auto run = RunOnTerminal({Unsfx(), "test", dir_ / "russian.exe", "--codepage", "1251"},
+                                 {{"Password for", "\xd0\x9a\xd0\xbe\xd1\x82\n"}});
+        UnsetEnv("LC_ALL");
+        ASSERT_FALSE(run.timedOut) << run.screen;
+        EXPECT_EQ(run.exitCode, row.exitCode) << row.locale << run.screen;
+        EXPECT_NE(run.screen.find(row.shown), std::string::npos) << row.locale << run.screen;
+    }
+}
+
 TEST_F(UnsfxTerminalTest, InterruptAtThePromptRestoresEcho) {
     auto run = RunOnTerminal({Unsfx(), dir_ / "locked.exe", "-o", dir_ / "out"},
                              {{"Password for", "pa\x03"}});

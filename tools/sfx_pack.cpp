@@ -3,8 +3,9 @@
 //   sfx-pack --stub STUB --input FILE -o OUT (--password PW | --no-password)
 //            [--compress] [--riddle TEXT] [--description TEXT] [--codepage CP] [-v]
 //
-// The riddle and the description are taken in the locale's encoding and stored in a Windows
-// code page, the one the extractor's dialog will show them in.
+// The riddle, the description and the password are taken in the locale's encoding and stored
+// in a Windows code page, the one the extractor's dialog shows them in and takes the password
+// in: the key is made from the password's bytes in that code page.
 //
 // Exit codes: 0 success, 1 failure, 64 wrong usage.
 
@@ -14,9 +15,9 @@
 #include <string>
 
 #include "cli/text.h"
+#include "platform/code_page.h"
 #include "platform/download_safety.h"
 #include "sfx_version.h"
-#include "tools/code_page.h"
 #include "tools/container_writer.h"
 
 namespace {
@@ -41,10 +42,11 @@ const char HelpText[] =
     "  --compress           compress the file with LZW before encrypting it\n"
     "  --riddle TEXT        password hint shown by \"Read riddle\" (at most 255 characters)\n"
     "  --description TEXT   text shown when the extractor opens (at most 254 characters)\n"
-    "  --codepage CP        the Windows code page the riddle and the description are stored\n"
-    "                       in: 874 or 1250 to 1258 (default 1252, Western European); they\n"
-    "                       are taken in the locale's encoding (LC_ALL, LC_CTYPE, LANG), and\n"
-    "                       a character the code page lacks is refused\n"
+    "  --codepage CP        the Windows code page the riddle, the description and the\n"
+    "                       password are stored in: 874, 1250 to 1258, 932, 936, 949 or 950\n"
+    "                       (default 1252, Western European); they are taken in the locale's\n"
+    "                       encoding (LC_ALL, LC_CTYPE, LANG), and a character the code page\n"
+    "                       lacks is refused\n"
     "  -v, --verbose        report what was written\n"
     "  -h, --help           show this help\n"
     "  -V, --version        show the version\n"
@@ -54,8 +56,8 @@ const char HelpText[] =
     "   1  a file could not be read or written, or the file or a text is too long for the\n"
     "      container\n"
     "  64  usage error: an unknown or repeated option, a missing or empty value, neither or\n"
-    "      both of --password and --no-password, an unknown code page, or a text the code\n"
-    "      page cannot hold\n";
+    "      both of --password and --no-password, an unknown code page, or a text or password\n"
+    "      the code page cannot hold\n";
 
 int UsageError(const std::string& message) {
     std::fprintf(stderr, "sfx-pack: %s\n%s", message.c_str(), UsageLine);
@@ -76,9 +78,9 @@ struct Arguments {
 };
 
 // Takes a text given in the locale's encoding into the code page; false after saying why.
-bool ToCodePage(const char* option, const char* text, const sfx::CodePage& page, std::string& out) {
+bool ToCodePage(const char* option, const char* text, unsigned page, std::string& out) {
     std::u32string characters;
-    if (!sfx::DecodeLocaleText(text, characters)) {
+    if (!sfx::platform::DecodeLocaleText(text, characters)) {
         std::fprintf(stderr,
                      "sfx-pack: %s: the text is not valid in the locale's encoding (see LANG, "
                      "LC_ALL)\n",
@@ -86,11 +88,11 @@ bool ToCodePage(const char* option, const char* text, const sfx::CodePage& page,
         return false;
     }
     char32_t missing = 0;
-    if (!sfx::EncodeToCodePage(characters, page, out, missing)) {
+    if (!sfx::platform::EncodeToCodePage(characters, page, out, missing)) {
         std::fprintf(stderr,
                      "sfx-pack: %s: code page %u has no character U+%04lX; choose another "
                      "with --codepage\n",
-                     option, page.number, static_cast<unsigned long>(missing));
+                     option, page, static_cast<unsigned long>(missing));
         return false;
     }
     return true;
@@ -217,21 +219,29 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
 // The container's options from the arguments, the texts in the code page --codepage names.
 // False after telling why when the code page or a text is wrong.
 bool MakePackOptions(const Arguments& arguments, sfx::PackOptions& options) {
-    const sfx::CodePage* page = sfx::FindCodePage(
-        arguments.codePage != nullptr ? arguments.codePage : std::to_string(sfx::DefaultCodePage));
-    if (page == nullptr) {
-        UsageError(std::string("no code page '") + arguments.codePage + "' (874 or 1250 to 1258)");
+    const unsigned page = arguments.codePage != nullptr
+                              ? sfx::platform::FindCodePage(arguments.codePage)
+                              : sfx::platform::WesternCodePage;
+    if (page == 0) {
+        UsageError("no code page '" + sfx::cli::Printable(arguments.codePage) +
+                   "' (874, 1250 to 1258, 932, 936, 949 or 950)");
         return false;
     }
     options.passwordProtected = !arguments.noPassword;
-    if (arguments.password != nullptr) {
-        options.password = arguments.password;
-    }
     options.compressed = arguments.compress;
+    if (arguments.password != nullptr) {
+        if (!ToCodePage("--password", arguments.password, page, options.password))
+            return false;
+        if (options.password.size() > 255) {
+            UsageError("the password is longer than 255 bytes in code page " +
+                       std::to_string(page));
+            return false;
+        }
+    }
     return (arguments.riddle == nullptr ||
-            ToCodePage("--riddle", arguments.riddle, *page, options.riddle)) &&
+            ToCodePage("--riddle", arguments.riddle, page, options.riddle)) &&
            (arguments.description == nullptr ||
-            ToCodePage("--description", arguments.description, *page, options.description));
+            ToCodePage("--description", arguments.description, page, options.description));
 }
 
 // What -v reports: the sizes written and the byte sum.
