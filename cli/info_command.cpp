@@ -1,8 +1,11 @@
 #include "cli/info_command.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "cli/messages.h"
+#include "cli/sha256.h"
 #include "cli/source_file.h"
 #include "cli/text.h"
 #include "engine/container.h"
@@ -20,15 +23,25 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
     const std::size_t riddleLength = strnlen(header.riddle, RiddleSize - 1);
     const bool protectedByPassword = header.passwordProtected != 0;
     const bool compressed = header.compressed != 0;
+    // The stub: every byte before the container, to compare with a released extractor.
+    const long long stubSize = placement.containerOffset;
+    Sha256Digest stubDigest;
+    errno = 0;
+    if (!Sha256OfFileStart(file.c_str(), stubSize, stubDigest)) {
+        Tell(ReadProblem(file, errno));
+        return ReadFailed;
+    }
+    const std::string stubSha256 = HexOf(stubDigest);
 
     if (arguments.json) {
         std::printf(
             "{\"file\": %s, \"description\": %s, \"riddle\": %s, \"passwordProtected\": %s, "
-            "\"compressed\": %s, \"payloadSize\": %ld, \"containerOffset\": %lld}\n",
+            "\"compressed\": %s, \"payloadSize\": %ld, \"containerOffset\": %lld, "
+            "\"stubSize\": %lld, \"stubSha256\": \"%s\"}\n",
             JsonString(file).c_str(), JsonString(description, descriptionLength).c_str(),
             JsonString(header.riddle, riddleLength).c_str(), protectedByPassword ? "true" : "false",
             compressed ? "true" : "false", static_cast<long>(placement.payloadSize),
-            static_cast<long long>(placement.containerOffset));
+            static_cast<long long>(placement.containerOffset), stubSize, stubSha256.c_str());
         return 0;
     }
     std::printf("%s\n", Printable(file).c_str());
@@ -38,6 +51,8 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
     std::printf("  compressed:        %s\n", compressed ? "yes" : "no");
     std::printf("  payload size:      %ld bytes\n", static_cast<long>(placement.payloadSize));
     std::printf("  container offset:  %lld\n", static_cast<long long>(placement.containerOffset));
+    std::printf("  stub size:         %lld bytes\n", stubSize);
+    std::printf("  stub SHA-256:      %s\n", stubSha256.c_str());
     return 0;
 }
 
