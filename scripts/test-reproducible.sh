@@ -16,7 +16,9 @@ fail() { echo "test-reproducible: $*" >&2; exit 1; }
 commit=$(git rev-parse --verify HEAD)
 case "${1:-}" in
     "") ;;
-    --uncommitted) commit=$(git stash create) && [ -n "$commit" ] || commit=$(git rev-parse HEAD) ;;
+    --uncommitted)
+        commit=$(git stash create) || fail "could not record the uncommitted changes"
+        [ -n "$commit" ] || commit=$(git rev-parse --verify HEAD) ;;
     *) fail "unknown argument '$1' (usage: scripts/test-reproducible.sh [--uncommitted])" ;;
 esac
 scripts/setup.sh package
