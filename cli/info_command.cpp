@@ -1,8 +1,11 @@
 #include "cli/info_command.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
+#include "cli/messages.h"
+#include "cli/sha256.h"
 #include "cli/source_file.h"
 #include "cli/text.h"
 #include "engine/container.h"
@@ -21,19 +24,29 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
     const bool protectedByPassword = header.passwordProtected != 0;
     const bool compressed = header.compressed != 0;
     const unsigned page = arguments.codePage;
+    // The stub: every byte before the container, to compare with a released extractor.
+    const long long stubSize = placement.containerOffset;
+    Sha256Digest stubDigest;
+    errno = 0;
+    if (!Sha256OfFileStart(file.c_str(), stubSize, stubDigest)) {
+        Tell(ReadProblem(file, errno));
+        return ReadFailed;
+    }
+    const std::string stubSha256 = HexOf(stubDigest);
 
     if (arguments.json) {
         std::printf(
             "{\"file\": %s, \"description\": %s, \"riddle\": %s, \"passwordProtected\": %s, "
             "\"compressed\": %s, \"payloadSize\": %ld, \"containerOffset\": %lld, "
-            "\"codePage\": %u, \"descriptionBytes\": %s, \"riddleBytes\": %s}\n",
+            "\"codePage\": %u, \"descriptionBytes\": %s, \"riddleBytes\": %s, "
+            "\"stubSize\": %lld, \"stubSha256\": \"%s\"}\n",
             JsonString(file).c_str(), JsonText(description, descriptionLength, page).c_str(),
             JsonText(header.riddle, riddleLength, page).c_str(),
             protectedByPassword ? "true" : "false", compressed ? "true" : "false",
             static_cast<long>(placement.payloadSize),
             static_cast<long long>(placement.containerOffset), page,
             HexBytes(description, descriptionLength).c_str(),
-            HexBytes(header.riddle, riddleLength).c_str());
+            HexBytes(header.riddle, riddleLength).c_str(), stubSize, stubSha256.c_str());
         return 0;
     }
     std::printf("%s\n", Printable(file).c_str());
@@ -46,6 +59,8 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
     std::printf("  payload size:      %ld bytes\n", static_cast<long>(placement.payloadSize));
     std::printf("  container offset:  %lld\n", static_cast<long long>(placement.containerOffset));
     std::printf("  code page:         %u\n", page);
+    std::printf("  stub size:         %lld bytes\n", stubSize);
+    std::printf("  stub SHA-256:      %s\n", stubSha256.c_str());
     return 0;
 }
 

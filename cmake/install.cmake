@@ -1,6 +1,15 @@
 # What `cmake --install` puts where, and the packages CPack makes of it: a .deb and a .tar.gz
 # of the Linux programs, a .zip of the Windows ones. Included when the programs are built.
 
+# Folders get rwxr-xr-x whatever the umask, so that the packages do not depend on who
+# builds them.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ
+                                                GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS ${CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS})
+
+# Who answers for the packages: the project's address, not a person's.
+set(SFX_MAINTAINER "Sfx Extractor Maintainers <maintainers@sfx-extractor.invalid>")
+
 # The manual pages carry the project's version.
 foreach(page unsfx.1 sfx-pack.1)
   configure_file(man/${page}.in ${CMAKE_BINARY_DIR}/man/${page} @ONLY)
@@ -15,8 +24,28 @@ if(WIN32)
   install(FILES README.md LICENSE DESTINATION .)
 else()
   install(TARGETS unsfx sfx-pack RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${CMAKE_BINARY_DIR}/man/unsfx.1 ${CMAKE_BINARY_DIR}/man/sfx-pack.1
-          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Installed manual pages are compressed the way Debian wants them: gzip -9n keeps neither
+  # the name nor the time, so the same page gives the same bytes.
+  find_program(SFX_GZIP gzip REQUIRED)
+  set(pages)
+  foreach(page unsfx.1 sfx-pack.1)
+    add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/man/${page}.gz
+                       COMMAND ${SFX_GZIP} -9nkf ${CMAKE_BINARY_DIR}/man/${page}
+                       DEPENDS ${CMAKE_BINARY_DIR}/man/${page} VERBATIM)
+    list(APPEND pages ${CMAKE_BINARY_DIR}/man/${page}.gz)
+  endforeach()
+  # The Debian changelog of this native package: one entry for the version, dated by
+  # SOURCE_DATE_EPOCH (the commit's time, see CMakeLists.txt).
+  string(TIMESTAMP changelog_date "%a, %d %b %Y %H:%M:%S +0000" UTC)
+  file(WRITE ${CMAKE_BINARY_DIR}/changelog
+       "${PROJECT_NAME} (${PROJECT_VERSION}) unstable; urgency=medium\n\n"
+       "  * Release ${PROJECT_VERSION} of unsfx and sfx-pack (see README.md).\n\n"
+       " -- ${SFX_MAINTAINER}  ${changelog_date}\n")
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/changelog.gz
+                     COMMAND ${SFX_GZIP} -9nkf ${CMAKE_BINARY_DIR}/changelog
+                     DEPENDS ${CMAKE_BINARY_DIR}/changelog VERBATIM)
+  add_custom_target(sfx_compressed_docs ALL DEPENDS ${pages} ${CMAKE_BINARY_DIR}/changelog.gz)
+  install(FILES ${pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   foreach(program unsfx sfx-pack)
     install(FILES completions/${program}.bash RENAME ${program}
             DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
@@ -37,12 +66,14 @@ else()
   file(READ LICENSE licence)
   file(WRITE ${CMAKE_BINARY_DIR}/copyright
        "${PROJECT_NAME} is free software under the MIT License (MIT):\n\n${licence}")
-  install(FILES README.md LICENSE ${CMAKE_BINARY_DIR}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES README.md LICENSE ${CMAKE_BINARY_DIR}/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 
 set(CPACK_PACKAGE_NAME ${PROJECT_NAME})
 set(CPACK_PACKAGE_VENDOR "The sfx-extractor authors")
-set(CPACK_PACKAGE_CONTACT "The sfx-extractor authors")
+set(CPACK_PACKAGE_CONTACT ${SFX_MAINTAINER})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${SFX_MAINTAINER})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY ${PROJECT_DESCRIPTION})
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_RESOURCE_FILE_README ${CMAKE_SOURCE_DIR}/README.md)

@@ -16,8 +16,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# Every program runs on its own: the compiler's runtime is linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Every program runs on its own: the compiler's runtime is linked in. No link time goes into
+# the PE header, so that one commit always gives the same bytes.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++ -Wl,--no-insert-timestamp")
 
 # Test programs run under Wine of the build's width, each width in a prefix of its own.
 set(CMAKE_CROSSCOMPILING_EMULATOR env WINEARCH=${SFX_WINEARCH} ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run.sh)

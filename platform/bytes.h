@@ -1,4 +1,5 @@
-// The tree's byte helpers: little-endian 32-bit loads and stores, and the wipe for secrets.
+// The tree's byte helpers: little- and big-endian 32-bit loads and stores, and the wipe for
+// secrets.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,18 @@ inline void StoreLE32(std::uint8_t* bytes, std::uint32_t value) {
     bytes[1] = static_cast<std::uint8_t>(value >> 8);
     bytes[2] = static_cast<std::uint8_t>(value >> 16);
     bytes[3] = static_cast<std::uint8_t>(value >> 24);
+}
+
+inline std::uint32_t LoadBE32(const std::uint8_t* bytes) {
+    return static_cast<std::uint32_t>(bytes[0]) << 24 | static_cast<std::uint32_t>(bytes[1]) << 16 |
+           static_cast<std::uint32_t>(bytes[2]) << 8 | static_cast<std::uint32_t>(bytes[3]);
+}
+
+inline void StoreBE32(std::uint8_t* bytes, std::uint32_t value) {
+    bytes[0] = static_cast<std::uint8_t>(value >> 24);
+    bytes[1] = static_cast<std::uint8_t>(value >> 16);
+    bytes[2] = static_cast<std::uint8_t>(value >> 8);
+    bytes[3] = static_cast<std::uint8_t>(value);
 }
 
 // Zeroes a secret (password, derived key, key schedule) so that no optimiser drops the

@@ -3,7 +3,8 @@
 #   scripts/setup.sh [SET...]       (default: base)
 #   build      the compilers and CMake: enough for the presets native and programs
 #   base       build, plus what the native tests use (GoogleTest, man-page tools, zsh)
-#   package    build, plus what scripts/package.sh uses (dpkg-dev, the mingw-w64 compilers)
+#   package    build, plus what scripts/package.sh and scripts/test-packages.sh use (dpkg-dev,
+#              lintian, the mingw-w64 compilers)
 #   windows    package, plus Wine, a virtual X server and a Japanese locale for the Windows
 #              tests (32-bit Wine, or 64-bit Wine and its compiler: scripts/windows-arch.sh)
 #   hardening  clang 14 with its sanitizer and libFuzzer runtimes, and valgrind

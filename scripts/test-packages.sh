@@ -1,6 +1,6 @@
 #!/bin/sh
-# Checks the packages of scripts/package.sh: what the .tar.gz and the .zip hold, and the
-# .deb in use. The .deb is installed into the running system with dpkg -i, its programs and
+# Checks the packages of scripts/package.sh: their SHA256SUMS, what the .tar.gz and the .zip
+# hold, that lintian finds no error or warning in the .deb, and the .deb in use. The .deb is installed into the running system with dpkg -i, its programs and
 # manual pages are used from there, and dpkg -r removes it again, leaving nothing behind.
 # Needs root; refuses to touch an sfx-extractor that is installed already.
 set -eu
@@ -28,11 +28,21 @@ holds() {
     done
     echo "test-packages: $package holds $*"
 }
-holds "$tgz" bin/unsfx bin/sfx-pack share/man/man1/unsfx.1 share/man/man1/sfx-pack.1 \
+(cd $packages && sha256sum --quiet -c SHA256SUMS) || fail "$packages/SHA256SUMS does not match"
+[ "$(wc -l <$packages/SHA256SUMS)" -eq 3 ] || fail "$packages/SHA256SUMS lacks a package"
+echo "test-packages: $packages/SHA256SUMS matches the three packages"
+
+holds "$tgz" bin/unsfx bin/sfx-pack share/man/man1/unsfx.1.gz share/man/man1/sfx-pack.1.gz \
     share/bash-completion/completions/unsfx share/bash-completion/completions/sfx-pack \
     share/zsh/site-functions/_unsfx share/zsh/site-functions/_sfx-pack \
-    share/doc/sfx-extractor/README.md share/doc/sfx-extractor/LICENSE
+    share/doc/sfx-extractor/README.md share/doc/sfx-extractor/LICENSE \
+    share/doc/sfx-extractor/copyright share/doc/sfx-extractor/changelog.gz
 holds "$zip" extractor.exe unsfx.exe sfx-pack.exe README.md LICENSE
+
+# Debian's own checks: any error or warning fails.
+report=$(lintian --fail-on error,warning "$deb" 2>&1) ||
+    { echo "$report" >&2; fail "lintian found errors or warnings in $deb"; }
+echo "test-packages: lintian finds no error or warning in $deb"
 
 name=$(dpkg-deb -f "$deb" Package)
 version=$(dpkg-deb -f "$deb" Version)
@@ -56,8 +66,8 @@ check() { [ "$2" = "$3" ] || fail "$1 gave '$2', expected '$3'"; }
 check "unsfx --version" "$(unsfx --version)" "unsfx $version"
 check "sfx-pack --version" "$(sfx-pack --version)" "sfx-pack $version"
 check "command -v unsfx" "$(command -v unsfx)" /usr/bin/unsfx
-check "man -w unsfx" "$(man -w unsfx)" /usr/share/man/man1/unsfx.1
-check "man -w sfx-pack" "$(man -w sfx-pack)" /usr/share/man/man1/sfx-pack.1
+check "man -w unsfx" "$(man -w unsfx)" /usr/share/man/man1/unsfx.1.gz
+check "man -w sfx-pack" "$(man -w sfx-pack)" /usr/share/man/man1/sfx-pack.1.gz
 check "the installed bash completion" \
     "$(bash -c '. /usr/share/bash-completion/completions/unsfx && complete -p unsfx')" \
     "complete -F _unsfx unsfx"
@@ -76,6 +86,12 @@ cp README.md "$work/input"
 sfx-pack --stub "$work/stub" --input "$work/input" -o "$work/readme.exe" --password pw --compress
 unsfx "$work/readme.exe" -p pw -q
 cmp "$work/input" "$work/readme"
+# Behind the released extractor.exe, unsfx info shows that stub's SHA-256.
+(cd "$work" && cmake -E tar xf "$OLDPWD/$zip")
+stub=$(echo "$work"/*/extractor.exe)
+sfx-pack --stub "$stub" --input "$work/input" -o "$work/letter.exe" --no-password
+shown=$(unsfx info --json "$work/letter.exe" | sed -n 's/.*"stubSha256": "\([0-9a-f]*\)".*/\1/p')
+check "unsfx info's stubSha256 behind extractor.exe" "$shown" "$(sha256sum <"$stub" | cut -d' ' -f1)"
 rm -rf "$work"
 echo "test-packages: the installed unsfx $version, sfx-pack and manual pages work"
 

@@ -356,5 +356,38 @@ TEST(SfxPackTest, CommandLineConventions) {
     }
 }
 
+// A recipient checks the stub of a file against a released extractor: `unsfx info` shows
+// the size and SHA-256 of exactly the stub sfx-pack was given (one over several read chunks).
+TEST(SfxPackTest, InfoShowsTheDigestOfTheStubItWasGiven) {
+    const struct {
+        std::string stub;
+        const char* sha256;
+    } rows[] = {
+        {"MZ stub", "cb0f58c1a1d9cce165bfe6b97b6e87fad3b1ca0f569e300df70eefc8f596d2ec"},
+        {std::string(1000000, 'a'),
+         "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    for (const auto& row : rows) {
+        TempDir dir;
+        WriteBytes(dir / "stub", BytesOf(row.stub));
+        WriteBytes(dir / "input", BytesOf("hello"));
+        const auto packed = test::Run({BinPath("sfx-pack"), "--stub", dir / "stub", "--input",
+                                       dir / "input", "-o", dir / "packed.exe", "--no-password"});
+        ASSERT_EQ(packed.exitCode, 0) << packed.err;
+        const auto json = Unsfx({"info", "--json", dir / "packed.exe"});
+        EXPECT_EQ(json.exitCode, 0) << json.err;
+        EXPECT_NE(json.out.find("\"stubSize\": " + std::to_string(row.stub.size()) +
+                                ", \"stubSha256\": \"" + row.sha256 + "\"}"),
+                  std::string::npos)
+            << json.out;
+        const auto text = Unsfx({"info", dir / "packed.exe"});
+        EXPECT_EQ(text.exitCode, 0) << text.err;
+        EXPECT_NE(text.out.find("  stub size:         " + std::to_string(row.stub.size()) +
+                                " bytes\n  stub SHA-256:      " + row.sha256 + "\n"),
+                  std::string::npos)
+            << text.out;
+    }
+}
+
 }  // namespace
 }  // namespace sfx

@@ -879,6 +879,10 @@ TEST(UnsfxInfoTest, HostileTextsAreEscapedAndJsonReadsBack) {
                   static_cast<long long>(payload.size()));
         EXPECT_EQ(std::get<long long>(object["containerOffset"]),
                   static_cast<long long>(spec.stub.size()));
+        EXPECT_EQ(std::get<long long>(object["stubSize"]),
+                  static_cast<long long>(spec.stub.size()));
+        EXPECT_EQ(std::get<std::string>(object["stubSha256"]),  // of "MZ-stub-bytes"
+                  "fe36add811cd7f01fbec5d04d5f2cac856a4af7e4f9c90a27847ec012354f3f2");
     }
 
     UnsetEnv("LC_ALL");
