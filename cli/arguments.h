@@ -21,6 +21,7 @@ struct Arguments {
     bool force = false;
     bool quiet = false;
     bool json = false;
+    bool salvage = false;  // extract or test what a damaged or cut file still holds
 };
 
 // Reads argv into `arguments`. The command is the first argument that is not an option,
