@@ -123,7 +123,8 @@ Found Identify(char* arg) {
     static constexpr Name Flags[] = {
         {"-h", "--help", Option::Help},    {"-V", "--version", Option::Version},
         {"-f", "--force", Option::Force},  {"-q", "--quiet", Option::Quiet},
-        {nullptr, "--json", Option::Json}, {nullptr, "--salvage", Option::Salvage}};
+        {nullptr, "--json", Option::Json}, {nullptr, "--salvage", Option::Salvage},
+    };
     for (const Name& name : WithValue) {
         if (Is(arg, name.shortName, name.longName))
             return {name.option, true, nullptr};
