@@ -1,5 +1,6 @@
 #include "cli/salvage_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <vector>
@@ -38,6 +39,16 @@ std::string Bytes(std::uint64_t count) {
     return Number(count) + (count == 1 ? " byte" : " bytes");
 }
 
+// Spans of a compressed payload lost to damage, and where they start in the output.
+std::string LossText(const SalvageReport& report) {
+    std::string text = Number(report.spansLost) + (report.spansLost == 1 ? " span" : " spans") +
+                       " lost, each up to the next clear code, at output byte";
+    const std::int64_t kept = std::min<std::int64_t>(report.spansLost, SalvageReport::LossesKept);
+    for (std::int64_t i = 0; i < kept; ++i)
+        text += (i == 0 ? " " : ", ") + Number(report.lostAt[i]);
+    return text + (report.spansLost > kept ? ", ..." : "");
+}
+
 // What came back from a damaged or unverified file, in words.
 std::string DamageText(const std::string& file, const SalvageReport& report) {
     const SalvageSource& source = report.source;
@@ -55,16 +66,15 @@ std::string DamageText(const std::string& file, const SalvageReport& report) {
     if (report.droppedBytes > 0)
         parts.push_back(Bytes(report.droppedBytes) + " of a cut block lost after " +
                         Number(report.blocks) + " whole blocks");
-    if (source.header.compressed != 0) {
-        if (report.endCodeReached)
-            parts.push_back("decoded to the end of the stream");
-        else
-            parts.push_back("decoding stopped at byte " + Number(report.written) +
-                            " of the output: what followed is lost");
-    } else if (!source.endKnown || report.stoppedShort) {
+    if (report.spansLost > 0)
+        parts.push_back(LossText(report));
+    const bool cut =
+        source.header.compressed != 0 ? report.dataRanOut : !source.endKnown || report.stoppedShort;
+    if (cut)
         parts.push_back("the data ends at byte " + Number(report.written) +
                         " of the output: what followed is lost");
-    }
+    else if (source.header.compressed != 0 && !report.endCodeReached)
+        parts.push_back("the stream ended at a damaged end code");
     if (report.sumChecked && report.sumOff != 0) {
         std::string sum = "byte sum off by " + Number(report.sumOff);
         if (source.header.compressed == 0)
@@ -93,6 +103,15 @@ const char* Verdict(ExtractStatus status) {
     }
 }
 
+// The offsets kept of the spans lost, as a JSON list's items.
+std::string LostAt(const SalvageReport& report) {
+    std::string items;
+    const std::int64_t kept = std::min<std::int64_t>(report.spansLost, SalvageReport::LossesKept);
+    for (std::int64_t i = 0; i < kept; ++i)
+        items += (i == 0 ? "" : ", ") + Number(report.lostAt[i]);
+    return items;
+}
+
 void PrintJson(const std::string& file, const SalvageReport& report, bool located) {
     const SalvageSource& source = report.source;
     std::printf("{\"file\": %s, \"status\": %d, \"result\": %s", JsonString(file).c_str(),
@@ -103,7 +122,8 @@ void PrintJson(const std::string& file, const SalvageReport& report, bool locate
             ", \"foundBy\": %s, \"containerOffset\": %lld, \"payloadBytes\": %lld, "
             "\"compressed\": %s, \"blocksDecrypted\": %lld, \"bytesDropped\": %lld, "
             "\"bytesRecovered\": %lld, \"sumChecked\": %s, \"sumOffBy\": %s, "
-            "\"endCodeReached\": %s, \"readToEnd\": %s",
+            "\"endCodeReached\": %s, \"dataRanOut\": %s, \"readToEnd\": %s, "
+            "\"spansLost\": %lld, \"lostAt\": [%s]",
             JsonString(FoundBy(source.found)).c_str(),
             static_cast<long long>(source.containerOffset),
             static_cast<long long>(source.payloadSize),
@@ -111,7 +131,9 @@ void PrintJson(const std::string& file, const SalvageReport& report, bool locate
             static_cast<long long>(report.droppedBytes), static_cast<long long>(report.written),
             report.sumChecked ? "true" : "false",
             report.sumChecked ? Number(report.sumOff).c_str() : "null",
-            report.endCodeReached ? "true" : "false", report.stoppedShort ? "false" : "true");
+            report.endCodeReached ? "true" : "false", report.dataRanOut ? "true" : "false",
+            report.stoppedShort ? "false" : "true", static_cast<long long>(report.spansLost),
+            LostAt(report).c_str());
     }
     std::printf("}\n");
 }

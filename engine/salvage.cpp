@@ -108,7 +108,6 @@ struct PayloadReader {
     bool Rewind(const SalvageSource& source);
     // Reads and decrypts the next piece into `chunk`: its length, 0 at the end.
     std::size_t Next();
-    std::size_t Read(std::uint8_t* into, std::size_t capacity);
 };
 
 bool PayloadReader::Rewind(const SalvageSource& source) {
@@ -147,19 +146,6 @@ std::size_t PayloadReader::Next() {
     }
     sum += ByteSum(chunk, length);
     return length;
-}
-
-std::size_t PayloadReader::Read(std::uint8_t* into, std::size_t capacity) {
-    if (at == length && Next() == 0)
-        return 0;
-    const std::size_t count = std::min(capacity, length - at);
-    std::memcpy(into, chunk + at, count);
-    at += count;
-    return count;
-}
-
-std::size_t ReadPayload(void* reader, std::uint8_t* into, std::size_t capacity) {
-    return static_cast<PayloadReader*>(reader)->Read(into, capacity);
 }
 
 void Drain(PayloadReader& reader) {
@@ -219,38 +205,185 @@ struct Dictionary {
     }
 };
 
-// A compressed payload: its first block tells a wrong password; the stream is decoded until
-// it ends or stops making sense, then the rest is summed.
+// The width of the code at position k (from 1) since the start or the last clear: the
+// decoder widens when its next free code, 257 + k after the k-th code, reaches 2^width - 1.
+int WidthAt(std::int64_t position) {
+    int width = 9;
+    while (width < LzwMaxWidth && position > (std::int64_t{1} << width) - 258) ++width;
+    return width;
+}
+
+enum class SegmentEnd { Clear, EndCode, DataOut, Stray };
+
+// The code stream of a compressed payload, handed to the decoder one segment at a time: the
+// codes from the start or a clear up to the next clear, packed anew from bit 0, with an end
+// code in the place of the clear, or after the last whole code when the data runs out.
+// Widths follow from positions alone, so damage inside a segment leaves the next one
+// readable: each decoding starts afresh at a clear.
+struct SegmentFeeder {
+    PayloadReader& payload;
+    std::uint64_t in = 0;  // bits read but not taken, right-aligned
+    int inCount = 0;
+    std::uint64_t out = 0;  // bits packed but not handed out, right-aligned
+    int outCount = 0;
+    std::int64_t position = 0;  // of the last code read since the start or the last clear
+    int padding = 0;            // look-ahead zero bytes still to hand out
+    bool ended = false;         // the segment's end code has been packed
+    bool skipping = false;      // codes are walked, not packed
+    SegmentEnd end = SegmentEnd::Clear;
+
+    explicit SegmentFeeder(PayloadReader& reader) : payload(reader) {}
+
+    // The next code at its width; false when the data runs out first.
+    bool Take(int width, std::uint32_t& code) {
+        while (inCount < width) {
+            if (payload.at == payload.length && payload.Next() == 0)
+                return false;
+            in = in << 8 | chunk[payload.at++];
+            inCount += 8;
+        }
+        inCount -= width;
+        code = static_cast<std::uint32_t>(in >> inCount) & ((1u << width) - 1);
+        in &= (std::uint64_t{1} << inCount) - 1;
+        return true;
+    }
+    void Pack(std::uint32_t code, int width) {
+        if (skipping)
+            return;
+        out = out << width | code;
+        outCount += width;
+    }
+    // Ends the segment with an end code of `width` bits, zero bits up to the byte and the
+    // decoder's look-ahead.
+    void EndWith(SegmentEnd how, int width) {
+        Pack(LzwEndCode, width);
+        const int fill = (8 - outCount % 8) % 8;
+        out <<= fill;
+        outCount += fill;
+        padding = 4;
+        ended = true;
+        end = how;
+    }
+    // An end code with more data behind it than the stream's own padding is damage.
+    bool DataFollows() const {
+        const std::int64_t behind =
+            payload.remaining + static_cast<std::int64_t>(payload.length - payload.at);
+        return behind > (payload.endKnown ? 8 : 8 + TrailerReach);
+    }
+    // Reads one code and packs what the decoder is to see of it.
+    void Step() {
+        const int width = WidthAt(++position);
+        std::uint32_t code = 0;
+        if (!Take(width, code))
+            EndWith(SegmentEnd::DataOut, width);
+        else if (code == LzwClearCode)
+            EndWith(SegmentEnd::Clear, width);
+        else if (code == LzwEndCode)
+            EndWith(DataFollows() ? SegmentEnd::Stray : SegmentEnd::EndCode, width);
+        else
+            Pack(code, width);
+    }
+    std::size_t Read(std::uint8_t* into, std::size_t capacity) {
+        std::size_t count = 0;
+        while (count < capacity) {
+            if (outCount >= 8) {
+                outCount -= 8;
+                into[count++] = static_cast<std::uint8_t>(out >> outCount);
+                out &= (std::uint64_t{1} << outCount) - 1;
+            } else if (!ended) {
+                Step();
+            } else if (padding > 0) {
+                into[count++] = 0;
+                --padding;
+            } else {
+                break;
+            }
+        }
+        return count;
+    }
+    // Walks the rest of a segment the decoder gave up on, and after a stray end code the
+    // codes up to the next clear, whose dictionary is lost; true when a segment follows.
+    bool NextSegment() {
+        skipping = true;
+        while (!ended) Step();
+        while (end == SegmentEnd::Stray) {
+            ended = false;
+            while (!ended) Step();
+        }
+        skipping = false;
+        position = 0;
+        out = 0;
+        outCount = 0;
+        padding = 0;
+        ended = false;
+        return end == SegmentEnd::Clear;
+    }
+};
+
+std::size_t ReadSegment(void* feeder, std::uint8_t* into, std::size_t capacity) {
+    return static_cast<SegmentFeeder*>(feeder)->Read(into, capacity);
+}
+
+void NoteLoss(SalvageReport& report, std::int64_t at) {
+    if (report.spansLost < SalvageReport::LossesKept)
+        report.lostAt[report.spansLost] = at;
+    ++report.spansLost;
+}
+
+// Decodes segment after segment into `out`; a segment that fails or ends in a stray end
+// code loses its rest, the next starts at its clear code.
+bool DecodeSegments(PayloadReader& reader, std::FILE* out, SalvageReport& report) {
+    Dictionary dictionary;
+    if (dictionary.prefixCodes == nullptr || dictionary.suffixBytes == nullptr) {
+        report.status = OutOfMemory;
+        return false;
+    }
+    SegmentFeeder feeder(reader);
+    LzwSource input;
+    input.read = ReadSegment;
+    input.context = &feeder;
+    input.length = report.source.payloadSize;
+    LzwDecoder& decoder = TheLzwDecoder();
+    decoder.SetDictionary(dictionary.prefixCodes, dictionary.suffixBytes);
+    bool more = true;
+    while (more) {
+        const bool decoded = decoder.Decode(input, out, NoProgress);
+        report.written += static_cast<std::int64_t>(decoder.written());
+        if (std::ferror(out))
+            break;
+        if (!decoded || feeder.end == SegmentEnd::Stray)
+            NoteLoss(report, report.written);
+        more = feeder.NextSegment();
+    }
+    decoder.SetDictionary(nullptr, nullptr);
+    report.endCodeReached = feeder.end == SegmentEnd::EndCode;
+    report.dataRanOut = feeder.end == SegmentEnd::DataOut;
+    if (std::ferror(out)) {
+        report.status = WriteFailed;
+        return false;
+    }
+    return true;
+}
+
+// A compressed payload: its first block tells a wrong password; the stream is decoded
+// segment by segment, then the rest is summed.
 bool SalvageCompressed(PayloadReader& reader, std::FILE* out, SalvageReport& report) {
     const std::size_t first = reader.Next();
-    if (reader.blocks > 0 && std::memcmp(chunk, StreamMagic, sizeof StreamMagic) != 0) {
+    const bool magic =
+        first >= sizeof StreamMagic && std::memcmp(chunk, StreamMagic, sizeof StreamMagic) == 0;
+    if (reader.blocks > 0 && !magic) {
         report.status = WrongPassword;
         return false;
     }
-    if (first >= sizeof StreamMagic && std::memcmp(chunk, StreamMagic, sizeof StreamMagic) == 0) {
-        Dictionary dictionary;
-        if (dictionary.prefixCodes == nullptr || dictionary.suffixBytes == nullptr) {
-            report.status = OutOfMemory;
-            return false;
-        }
+    if (magic) {
         reader.at = sizeof StreamMagic;
-        LzwSource input;
-        input.read = ReadPayload;
-        input.context = &reader;
-        input.length = report.source.payloadSize;
-        LzwDecoder& decoder = TheLzwDecoder();
-        decoder.SetDictionary(dictionary.prefixCodes, dictionary.suffixBytes);
-        report.endCodeReached = decoder.Decode(input, out, NoProgress);
-        decoder.SetDictionary(nullptr, nullptr);
-        report.written = static_cast<std::int64_t>(decoder.written());
-        if (std::ferror(out)) {
-            report.status = WriteFailed;
+        if (!DecodeSegments(reader, out, report))
             return false;
-        }
     }
     Drain(reader);
     Account(reader, report);
-    const bool intact = report.endCodeReached && report.sumChecked && report.sumOff == 0;
+    const bool intact =
+        report.endCodeReached && report.spansLost == 0 && report.sumChecked && report.sumOff == 0;
     report.status = intact ? Ok : DataDamaged;
     return true;
 }

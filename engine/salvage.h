@@ -60,8 +60,14 @@ struct SalvageReport {
     bool sumChecked = false;        // the payload's end is known, so is its sum
     std::uint64_t sumOff = 0;       // how far the sum is from the header's checksum
     std::uint64_t sumBound = 0;     // stored: the most that damage could explain
-    bool endCodeReached = false;    // compressed: the stream was decoded to its end code
-    bool stoppedShort = false;      // the file could not be read to the payload's end
+    bool endCodeReached = false;    // compressed: the stream was read to its end code
+    bool dataRanOut = false;        // compressed: the data ended before the end code
+    // Compressed: spans lost to damage, each from an offset in the output up to the next
+    // clear code, where decoding starts afresh; the first LossesKept offsets are kept.
+    static constexpr int LossesKept = 8;
+    std::int64_t spansLost = 0;
+    std::int64_t lostAt[LossesKept] = {};
+    bool stoppedShort = false;  // the file could not be read to the payload's end
 };
 
 // Salvages the container in `path` into `out` (flushed, not closed). Returns true when

@@ -56,18 +56,59 @@ Bytes Prefix(const Bytes& bytes, std::size_t size) {
     return Bytes(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(size));
 }
 
-// What the stream's codes decode to when the stream ends at `end` (counted from the
-// intermediate file's start, magic included).
-Bytes DecodedUpTo(const Bytes& intermediate, std::size_t end) {
-    return ReferenceDecode(Bytes(intermediate.begin() + 4,
-                                 intermediate.begin() + static_cast<std::ptrdiff_t>(end)))
-        .output;
+// The codes of an intermediate stream, and the bit where each ends, counted from the first.
+struct Coded {
+    std::vector<std::uint32_t> codes;
+    std::vector<std::uint64_t> ends;
+};
+
+Coded CodesOf(const Bytes& intermediate) {
+    Coded coded;
+    coded.codes = ReferenceDecode(Bytes(intermediate.begin() + 4, intermediate.end())).codes;
+    std::uint64_t bit = 0;
+    long position = 0;
+    for (std::uint32_t code : coded.codes) {
+        bit += WidthAtPosition(++position);
+        coded.ends.push_back(bit);
+        if (code == 256)
+            position = 0;
+    }
+    return coded;
+}
+
+// What codes [from, to) decode to on their own; `from` is 0 or just after a clear.
+Bytes Decoded(const Coded& coded, std::size_t from, std::size_t to) {
+    CodeStream stream;
+    for (std::size_t i = from; i < to && coded.codes[i] != 257; ++i) {
+        if (coded.codes[i] == 256)
+            stream.Clear();
+        else
+            stream.Code(coded.codes[i]);
+    }
+    stream.Code(257);
+    return ReferenceDecode(stream.Finish()).output;
+}
+
+// How many codes lie whole in the first `bytes` bytes of the intermediate stream.
+std::size_t CodesWithin(const Coded& coded, std::size_t bytes) {
+    const std::uint64_t bits = (bytes - 4) * 8;
+    return static_cast<std::size_t>(std::upper_bound(coded.ends.begin(), coded.ends.end(), bits) -
+                                    coded.ends.begin());
+}
+
+// The first code after the first clear that starts at or after byte `bytes`.
+std::size_t AfterClearFrom(const Coded& coded, std::size_t bytes) {
+    const std::uint64_t bits = (bytes - 4) * 8;
+    for (std::size_t i = 1; i < coded.codes.size(); ++i)
+        if (coded.codes[i] == 256 && coded.ends[i - 1] >= bits)
+            return i + 1;
+    return coded.codes.size();
 }
 
 TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
     TempDir dir;
     const Bytes text = TextBytes(70000, 1);
-    const Bytes plain = TextBytes(60000, 2);
+    const Bytes plain = TextBytes(200000, 2);
     const Bytes stream = Intermediate(plain);
     const Made stored = Make(text, false);
     const Made packed = Make(stream, true);
@@ -75,6 +116,13 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
     const std::size_t s = stored.payloadAt;
     const std::size_t p = packed.payloadAt;
     const std::size_t half = p + (stream.size() / 2 & ~std::size_t{7});
+    const Coded coded = CodesOf(stream);
+    // Every code that lies whole in the first `bytes` bytes of the stream.
+    const auto whole = [&](std::size_t bytes) {
+        return Decoded(coded, 0, CodesWithin(coded, bytes & ~std::size_t{7}));
+    };
+    const Bytes afterDamage =
+        Decoded(coded, AfterClearFrom(coded, half - p + 8), coded.codes.size());
 
     struct Row {
         const char* name;
@@ -85,8 +133,10 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
         // blocks that may differ; nothing when nothing may be written.
         std::optional<Bytes> expected;
         std::set<std::size_t> damagedBlocks{};
-        // Only this prefix of `expected` must come back, the rest being damaged.
+        // Only this start of `expected` must come back, and `tail` at the end; what lies
+        // between is damaged.
         bool prefixOnly = false;
+        Bytes tail{};
         std::string message{};
     };
     const std::vector<Row> rows = {
@@ -99,6 +149,7 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          text,
          {12, 625, 2500},
          false,
+         {},
          "byte sum off by"},
         {"stored-cut-mid-block",
          Cut(stored.file, s + 8 * 1000 + 3),
@@ -107,6 +158,7 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          Prefix(text, 8 * 1000),
          {},
          false,
+         {},
          "a wrong password can't be told apart"},
         {"stored-cut-at-block",
          Cut(stored.file, s + 8 * 2000),
@@ -115,6 +167,7 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          Prefix(text, 8 * 2000),
          {},
          false,
+         {},
          "found by its magic"},
         {"stored-cut-in-header",
          Cut(stored.file, s - 3),
@@ -123,6 +176,7 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          std::nullopt,
          {},
          false,
+         {},
          "no container found"},
         // The magic straddles two of the pieces the scan reads from the end.
         {"stored-cut-magic-across-pieces", Cut(stored.file, s - 280 + 65538), "secret", DataDamaged,
@@ -134,29 +188,34 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          text,
          {},
          false,
+         {},
          "trailer is cut"},
         {"stored-stub-with-magic-cut", Cut(decoyed.file, decoyed.payloadAt + 4000), "secret",
          DataDamaged, Prefix(text, 4000)},
         {"stored-stub-with-magic-intact", decoyed.file, "secret", Ok, text},
-        {"packed-cut-early", Cut(packed.file, p + 101), "secret", DataDamaged,
-         DecodedUpTo(stream, 96)},
+        // Every code that lies whole in the blocks present comes back.
+        {"packed-cut-early", Cut(packed.file, p + 101), "secret", DataDamaged, whole(101)},
         {"packed-cut-half",
          Cut(packed.file, half + 5),
          "secret",
          DataDamaged,
-         DecodedUpTo(stream, half - p),
+         whole(half - p + 5),
          {},
          false,
-         "decoding stopped at byte"},
+         {},
+         "the data ends at byte"},
         {"packed-cut-before-end", Cut(packed.file, p + stream.size() - 9), "secret", DataDamaged,
-         DecodedUpTo(stream, (stream.size() - 9) & ~std::size_t{7})},
+         whole(stream.size() - 9)},
+        // The start comes back, and all that follows the next clear code.
         {"packed-one-damaged-byte",
          Flipped(packed.file, {half + 2}),
          "secret",
          DataDamaged,
-         DecodedUpTo(stream, half - p),
+         whole(half - p),
          {},
-         true},
+         true,
+         afterDamage,
+         "1 span lost"},
         {"stored-wrong-password",
          stored.file,
          "bad",
@@ -164,6 +223,7 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          std::nullopt,
          {},
          false,
+         {},
          "wrong password; nothing was written"},
         {"packed-wrong-password", packed.file, "bad", WrongPassword, std::nullopt},
         {"packed-cut-wrong-password", Cut(packed.file, half), "bad", WrongPassword, std::nullopt},
@@ -187,6 +247,9 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
             ASSERT_GE(got.size(), expected.size());
             EXPECT_GT(expected.size(), 0u);
             EXPECT_TRUE(std::equal(expected.begin(), expected.end(), got.begin()));
+            ASSERT_GE(got.size(), row.tail.size());
+            EXPECT_GT(row.tail.size(), 0u);
+            EXPECT_TRUE(std::equal(row.tail.begin(), row.tail.end(), got.end() - row.tail.size()));
         } else if (row.damagedBlocks.empty()) {
             EXPECT_EQ(got, expected);
         } else {
