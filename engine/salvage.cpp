@@ -25,8 +25,9 @@ constexpr std::int64_t ScanPiece = 64 * 1024;
 constexpr std::size_t Chunk = 64 * 1024;
 static_assert(Chunk % 8 == 0, "pieces hold whole blocks");
 
-// A piece of the file being scanned, with the first bytes of the piece after it.
-std::uint8_t scanned[ScanPiece + MagicSize - 1];
+// A piece of the file being scanned, with enough of the piece after it to hold the header
+// of a magic at its last position: each candidate is judged without a read of its own.
+std::uint8_t scanned[ScanPiece + ContainerHeaderSize - 1];
 // The piece of the payload being handed out.
 std::uint8_t chunk[Chunk];
 
@@ -55,10 +56,11 @@ std::int64_t PayloadEndInPartTrailer(std::FILE* file, std::int64_t size, std::in
     return -1;
 }
 
-// Takes the magic at `at` when its header makes sense and payload follows it.
-bool TakeCandidate(std::FILE* file, std::int64_t size, std::int64_t at, SalvageSource& source) {
-    std::uint8_t bytes[ContainerHeaderSize];
-    if (size - at <= ContainerHeaderSize || !ReadAt(file, size, at, bytes, sizeof bytes))
+// Takes the magic whose header `bytes` holds, at `at`, when the header makes sense and
+// payload follows it.
+bool TakeCandidate(std::FILE* file, std::int64_t size, std::int64_t at, const std::uint8_t* bytes,
+                   SalvageSource& source) {
+    if (size - at <= ContainerHeaderSize)
         return false;
     ContainerHeader header;
     header.Decode(bytes);
@@ -79,12 +81,13 @@ bool TakeCandidate(std::FILE* file, std::int64_t size, std::int64_t at, SalvageS
 bool ScanForMagic(std::FILE* file, std::int64_t size, SalvageSource& source) {
     for (std::int64_t end = size; end > 0;) {
         const std::int64_t start = std::max<std::int64_t>(0, end - ScanPiece);
-        const std::int64_t stop = std::min(size, end + MagicSize - 1);
+        const std::int64_t stop = std::min(size, end + ContainerHeaderSize - 1);
         if (!ReadAt(file, size, start, scanned, static_cast<std::size_t>(stop - start)))
             return false;
         for (std::int64_t at = std::min(end, size - MagicSize + 1) - 1; at >= start; --at) {
-            if (std::memcmp(scanned + (at - start), Magic, MagicSize) == 0 &&
-                TakeCandidate(file, size, at, source))
+            const std::uint8_t* here = scanned + (at - start);
+            if (std::memcmp(here, Magic, MagicSize) == 0 &&
+                TakeCandidate(file, size, at, here, source))
                 return true;
         }
         end = start;
