@@ -85,6 +85,8 @@ std::string DamageText(const std::string& file, const SalvageReport& report) {
     }
     if (source.header.compressed == 0 && !source.endKnown)
         parts.push_back("a wrong password can't be told apart from damage here");
+    if (report.written == 0)
+        parts.push_back("nothing was written");
     std::string text;
     for (const std::string& part : parts) text += (text.empty() ? "" : "; ") + part;
     return text;
@@ -149,8 +151,9 @@ int SalvageToDestination(const std::string& file, const std::string& destination
     platform::RemoveTemporariesOnInterrupt(true);
     const bool salvaged = Salvage(file.c_str(), password, staging.stream, report);
     platform::RemoveTemporariesOnInterrupt(false);
-    if (!salvaged)
-        return report.status;  // the staging file goes with `staging`
+    // Nothing is placed when nothing came back: the staging file goes with `staging`.
+    if (!salvaged || (report.status == DataDamaged && report.written == 0))
+        return salvaged ? 0 : report.status;
     switch (platform::PlaceFile(staging, destination.c_str(), force)) {
         case platform::Placement::Placed:
             return 0;
