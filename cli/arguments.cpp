@@ -79,8 +79,11 @@ std::string Mismatch(const Arguments& arguments) {
         return "info needs no password";
     if (arguments.command != Command::Extract && (arguments.output != nullptr || arguments.force))
         return std::string(name) + " writes no file: -o and --force belong to extract";
-    if (arguments.command != Command::Info && arguments.json)
-        return "--json belongs to info";
+    if (arguments.command == Command::Info && arguments.salvage)
+        return "--salvage belongs to extract and test";
+    if (arguments.command != Command::Info && arguments.json &&
+        !(arguments.command == Command::Test && arguments.salvage))
+        return "--json belongs to info and to test --salvage";
     if (arguments.output != nullptr && arguments.output[0] == '\0')
         return "-o needs a path";
     if (arguments.files.size() > 1 && arguments.output != nullptr && !WritesToOutput(arguments) &&
@@ -99,6 +102,7 @@ enum class Option {
     Force,
     Quiet,
     Json,
+    Salvage,
     Unknown
 };
 
@@ -120,11 +124,10 @@ Found Identify(char* arg) {
                                          {"-o", "--output", Option::Output},
                                          {nullptr, "--password-file", Option::PasswordFile},
                                          {nullptr, "--codepage", Option::CodePage}};
-    static constexpr Name Flags[] = {{"-h", "--help", Option::Help},
-                                     {"-V", "--version", Option::Version},
-                                     {"-f", "--force", Option::Force},
-                                     {"-q", "--quiet", Option::Quiet},
-                                     {nullptr, "--json", Option::Json}};
+    static constexpr Name Flags[] = {
+        {"-h", "--help", Option::Help},    {"-V", "--version", Option::Version},
+        {"-f", "--force", Option::Force},  {"-q", "--quiet", Option::Quiet},
+        {nullptr, "--json", Option::Json}, {nullptr, "--salvage", Option::Salvage}};
     for (const Name& name : WithValue) {
         if (Is(arg, name.shortName, name.longName))
             return {name.option, true, nullptr};
@@ -232,6 +235,9 @@ struct Reader {
                 break;
             case Option::Json:
                 arguments.json = true;
+                break;
+            case Option::Salvage:
+                arguments.salvage = true;
                 break;
             default:
                 Fail("unknown option " + OptionName(arg));

@@ -24,6 +24,7 @@ struct Arguments {
     // --codepage: the Windows code page of the texts and the password; 0 when not given,
     // the system's then.
     unsigned codePage = 0;
+    bool salvage = false;  // extract or test what a damaged or cut file still holds
 };
 
 // Reads argv into `arguments`. The command is the first argument that is not an option,

@@ -12,6 +12,7 @@
 #include "cli/messages.h"
 #include "cli/password_source.h"
 #include "cli/progress.h"
+#include "cli/salvage_command.h"
 #include "cli/source_file.h"
 #include "cli/text.h"
 #include "engine/container.h"
@@ -37,13 +38,13 @@ struct Extraction {
     std::string destination;  // "" for standard output and for test
 };
 
+}  // namespace
+
 int DestinationExists(const std::string& destination) {
     Tell(Quoted(destination) + " exists; use --force to replace it");
     return ExitDestinationExists;
 }
 
-// Where FILE goes, or "" for standard output and for test. Returns 0, or the exit status
-// after telling why there is no destination.
 int ChooseDestination(const Arguments& arguments, const std::string& file,
                       std::string& destination) {
     destination.clear();
@@ -69,17 +70,17 @@ int ChooseDestination(const Arguments& arguments, const std::string& file,
     return 0;
 }
 
-// "-o DIR/" names a folder, made when missing. Returns 0, or the exit status after telling
-// why it can't be made.
-int MakeOutputFolder(const Extraction& one) {
-    const char* folder = one.arguments.output;
+int MakeOutputFolder(const Arguments& arguments, const std::string& destination) {
+    const char* folder = arguments.output;
     int error = 0;
-    if (one.destination.empty() || folder == nullptr || !NamesFolder(folder) ||
+    if (destination.empty() || folder == nullptr || !NamesFolder(folder) ||
         platform::CreateFolders(folder, error))
         return 0;
     Tell("cannot create the folder " + Quoted(folder) + ": " + std::strerror(error));
     return WriteFailed;
 }
+
+namespace {
 
 // Runs the job on FILE: a test, or an extraction to standard output or to the destination.
 // `error` receives the errno the job left. A `trial` only tests, whatever the command.
@@ -176,6 +177,8 @@ bool RunWithPasswords(const Extraction& one, const char* converted, const char* 
 }  // namespace
 
 int ExtractOne(const Arguments& arguments, const std::string& file, const Secret& given) {
+    if (arguments.salvage)
+        return SalvageOne(arguments, file, given);
     Extraction one{arguments, file, {}, {}, {}};
     if (int failure = OpenSource(file, one.header, one.placement))
         return failure;
@@ -195,7 +198,7 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
         asGiven = password;
         password = converted.text();
     }
-    if (int failure = MakeOutputFolder(one))
+    if (int failure = MakeOutputFolder(arguments, one.destination))
         return failure;
 
     ExtractionJob job;

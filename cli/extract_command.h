@@ -12,6 +12,18 @@ namespace sfx::cli {
 // exit status after telling how it failed, or that the test passed.
 int ExtractOne(const Arguments& arguments, const std::string& file, const Secret& given);
 
+// Tells that the destination exists and --force would replace it; returns 73.
+int DestinationExists(const std::string& destination);
+
+// Where FILE goes, or "" for standard output and for test. Returns 0, or the exit status
+// after telling why there is no destination.
+int ChooseDestination(const Arguments& arguments, const std::string& file,
+                      std::string& destination);
+
+// "-o DIR/" names a folder, made when missing. Returns 0, or the exit status after telling
+// why it can't be made.
+int MakeOutputFolder(const Arguments& arguments, const std::string& destination);
+
 // UNSFX_THREADS (1 to 8) sets the threads that decrypt, whatever the processors; unset or
 // empty, one per processor, at most 8. Returns 0, or 64 after telling that any other value
 // can't be taken.

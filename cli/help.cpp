@@ -12,7 +12,8 @@ constexpr char Version[] = "unsfx " SFX_VERSION;
 
 const char UsageText[] =
     "usage: unsfx [extract] FILE... [-o DEST] [-p PASSWORD | --password-file F] [--force] [-q]\n"
-    "       unsfx test FILE... [-p PASSWORD | --password-file F] [-q]\n"
+    "                               [--salvage]\n"
+    "       unsfx test FILE... [-p PASSWORD | --password-file F] [-q] [--salvage [--json]]\n"
     "       unsfx info FILE... [--json] [--codepage CP]\n";
 
 const char HelpText[] =
@@ -45,11 +46,19 @@ const char HelpText[] =
     "  -f, --force             replace an existing destination (never a folder)\n"
     "  -q, --quiet             no progress bar and no OK lines\n"
     "      --json              info: one JSON object per FILE, texts in ASCII (\\uXXXX beyond\n"
-    "                          it), the stored bytes beside them in hex, and the code page\n"
+    "                          it), the stored bytes beside them in hex, and the code page;\n"
+    "                          test --salvage: the report as one object\n"
     "      --codepage CP       the Windows code page of the texts and the password: 874, 1250\n"
     "                          to 1258, 932, 936, 949 or 950 (default: the one Windows has\n"
     "                          for the language of LC_ALL, LC_CTYPE or LANG, else 1252); texts\n"
     "                          are shown in the terminal's character set, the rest escaped\n"
+    "      --salvage           extract or test what a damaged or cut FILE still holds: the\n"
+    "                          container found by its trailer or else by its magic, every\n"
+    "                          whole block decrypted, a compressed stream decoded as far as\n"
+    "                          it is sound and afresh from each clear code. A wrong password\n"
+    "                          is refused (4, nothing written) where the data tells it; an\n"
+    "                          intact FILE gives 0, anything damaged or unverified 7, with a\n"
+    "                          message on what came back and what was lost\n"
     "  -h, --help              show this help\n"
     "  -V, --version           show the version\n"
     "  --                      every argument after it is a FILE, even one starting with -\n"
@@ -78,7 +87,8 @@ const char HelpText[] =
     "  0  done                         4  wrong password\n"
     "  1  can't write data             6  can't decompress data\n"
     "  2  can't read data              7  data is damaged (no valid container)\n"
-    "  3  not enough memory           64  usage error, or no password to be had\n"
+    "  3  not enough memory               (--salvage: damaged or unverified)\n"
+    "                                 64  usage error, or no password to be had\n"
     "                                 73  destination exists (use --force)\n"
     "                                130  interrupted (Ctrl-C)\n";
 

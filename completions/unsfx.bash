@@ -43,8 +43,12 @@ _unsfx() {
         local options="-h --help -V --version --codepage"
         case $command in
             info) options+=" --json" ;;
-            test) options+=" -p --password --password-file -q --quiet" ;;
-            extract) options+=" -o --output -p --password --password-file -f --force -q --quiet" ;;
+            test)
+                options+=" -p --password --password-file -q --quiet --salvage"
+                # The report as JSON is salvage's.
+                [[ " ${COMP_WORDS[*]} " == *" --salvage "* ]] && options+=" --json"
+                ;;
+            extract) options+=" -o --output -p --password --password-file -f --force -q --quiet --salvage" ;;
         esac
         mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
         return

@@ -49,6 +49,8 @@ class LzwDecoder {
     bool Decode(LzwSource& input, std::FILE* output, ProgressCallback progress);
 
     ExtractStatus status() const { return status_; }
+    // Bytes the last run wrote to its output, up to its end or its failure.
+    std::uint64_t written() const { return outBase_ + static_cast<std::uint64_t>(outFlushed_); }
 
     // Sizes of the working buffers, for tests that cross their boundaries.
     static constexpr int InputChunk = 64 * 1024;
