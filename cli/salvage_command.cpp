@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "cli/extract_command.h"
@@ -166,6 +167,25 @@ int SalvageToDestination(const std::string& file, const std::string& destination
     return WriteFailed;
 }
 
+// One salvage of FILE with `password`: to the destination, to standard output, or (test)
+// to the null device. The exit status so far; report.status says how it went.
+int SalvageWith(const Arguments& arguments, const std::string& file, const std::string& destination,
+                const char* password, SalvageReport& report) {
+    errno = 0;
+    if (!destination.empty())
+        return SalvageToDestination(file, destination, password, arguments.force, report);
+    const bool test = arguments.command == Command::Test;
+    std::FILE* out = test ? platform::OpenNullDevice() : stdout;
+    if (out == nullptr) {
+        report.status = WriteFailed;
+        return WriteFailed;
+    }
+    const bool salvaged = Salvage(file.c_str(), password, out, report);
+    if (test)
+        std::fclose(out);
+    return salvaged ? 0 : report.status;
+}
+
 std::string FailureText(const std::string& file, ExtractStatus status) {
     switch (status) {
         case WrongPassword:
@@ -203,28 +223,29 @@ int SalvageOne(const Arguments& arguments, const std::string& file, const Secret
         return status;
     Secret asked;
     const char* password = nullptr;
-    if (int status = PasswordFor(file, report.source.header, given, asked, password))
+    if (int status =
+            PasswordFor(file, report.source.header, arguments.codePage, given, asked, password))
         return status;
     if (int status = MakeOutputFolder(arguments, destination))
         return status;
-
-    int status = 0;
-    errno = 0;
-    if (!destination.empty()) {
-        status = SalvageToDestination(file, destination, password, arguments.force, report);
-    } else {
-        const bool test = arguments.command == Command::Test;
-        std::FILE* out = test ? platform::OpenNullDevice() : stdout;
-        if (out == nullptr) {
-            report.status = WriteFailed;
-            status = WriteFailed;
-        } else {
-            const bool salvaged = Salvage(file.c_str(), password, out, report);
-            if (test)
-                std::fclose(out);
-            status = salvaged ? 0 : report.status;
-        }
+    // The key is made from the password in the code page, as for an extraction; the bytes as
+    // given are the second try when they differ and the first was told a wrong password.
+    Secret converted;
+    const char* asGiven = nullptr;
+    if (report.source.header.passwordProtected != 0 &&
+        PasswordInCodePage(password, arguments.codePage, converted) &&
+        std::strcmp(converted.text(), password) != 0) {
+        asGiven = password;
+        password = converted.text();
     }
+    const SalvageSource source = report.source;
+    int status = SalvageWith(arguments, file, destination, password, report);
+    if (report.status == WrongPassword && asGiven != nullptr) {
+        report = SalvageReport{};
+        report.source = source;
+        status = SalvageWith(arguments, file, destination, asGiven, report);
+    }
+    converted.Clear();
     asked.Clear();
     if (json)
         PrintJson(file, report, true);
