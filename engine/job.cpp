@@ -73,7 +73,7 @@ bool CreateStaging(platform::OwnFile& staging, const char* destinationPath) {
         return true;
     char folder[platform::PathCapacity];
     return platform::KindOf(destinationPath) == platform::PathKind::Regular &&
-           platform::TempFolder(folder, sizeof folder) && staging.CreateBeside(folder);
+           platform::TempFolder(folder, sizeof folder) && staging.CreateFor(folder, true);
 }
 
 bool Place(ExtractionJob& job, platform::OwnFile& staging, const char* destinationPath) {

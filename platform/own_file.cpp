@@ -88,7 +88,7 @@ bool OwnFile::CreateBeside(const char* siblingPath) {
     return false;
 }
 
-bool OwnFile::CreateFor(const char* destination) {
+bool OwnFile::CreateFor(const char* destination, bool privately) {
 #if defined(O_TMPFILE)
     Remove();
     const std::size_t folderLength = FolderLength(destination);
@@ -96,7 +96,8 @@ bool OwnFile::CreateFor(const char* destination) {
     if (folder >= 0 && folderLength < PathCapacity) {
         // The mode a "wb" open asks for: the kernel applies the umask, or the folder's
         // default ACL, exactly as it would for a file created under that name.
-        const int descriptor = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+        const int descriptor = ::openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC,
+                                        privately ? S_IRUSR | S_IWUSR : 0666);
         if (descriptor >= 0) {
             stream = fdopen(descriptor, "w+b");
             if (stream == nullptr) {
@@ -113,6 +114,8 @@ bool OwnFile::CreateFor(const char* destination) {
         }
     }
     // Another file system, an older kernel: a named file, as everywhere else.
+#else
+    (void)privately;
 #endif
     return CreateBeside(destination);
 }

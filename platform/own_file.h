@@ -36,9 +36,9 @@ struct OwnFile {
     bool CreateBeside(const char* siblingPath);
     // Creates the file that will be put at `destination`: where the system can, an unnamed
     // file in the destination's folder with the permissions a "wb" open would give a new
-    // file there (the folder's default ACL included); else as CreateBeside does. False when
-    // the folder takes no new file.
-    bool CreateFor(const char* destination);
+    // file there (the folder's default ACL included), or owner-only when `privately` (a file
+    // only copied from); else as CreateBeside does. False when the folder takes no new file.
+    bool CreateFor(const char* destination, bool privately = false);
     // Closes the stream; false when bytes written before could not be stored.
     bool Close();
     // Closes and deletes the file (retried while another program holds it for a moment),
