@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -814,6 +815,92 @@ TEST(HostileDestinationTest, MessagesSayWhy) {
         if (mounted)
             umount((dir / "small").c_str());
     }
+}
+
+// In a child with a private mount namespace and a /dev of its own, where /dev/stdout and
+// /dev/fd are links as the system makes them: runs unsfx with `arguments`, its standard
+// output to `output`. The exit status, with DescriptorLeft added when /dev/stdout is no
+// longer a link afterwards; CannotRestrict when no namespace can be had.
+int InPrivateDev(const UnsfxCopy& unsfx, const std::vector<std::string>& arguments, int output) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/dev", "tmpfs", 0, "mode=755") != 0 ||
+            mknod("/dev/null", S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+            symlink("/proc/self/fd/1", "/dev/stdout") != 0 ||
+            symlink("/proc/self/fd", "/dev/fd") != 0)
+            _exit(CannotRestrict);
+        const int exit = ExitStatusOf(unsfx.Start(arguments, {}, output));
+        struct stat info;
+        const bool link = lstat("/dev/stdout", &info) == 0 && S_ISLNK(info.st_mode);
+        _exit(exit | (link ? 0 : DescriptorLeft));
+    }
+    return ExitStatusOf(child);
+}
+
+// -o names an open descriptor: written as -o - writes, with or without --force, never
+// replaced by a file.
+TEST(HostileDestinationTest, DescriptorNamesAreStreams) {
+    const Bytes plain = TextBytes(300000, 51);
+    UnsfxCopy unsfx;
+    for (const char* name : {"/dev/stdout", "/dev/fd/1"}) {
+        for (bool force : {false, true}) {
+            TempDir dir;
+            WriteBytes(dir / "file.exe", MakeContainer(plain));
+            const std::string what = std::string(name) + (force ? ", --force" : "");
+            const int output = open((dir / "output").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            std::vector<std::string> arguments = {"extract", dir / "file.exe", "-o", name,
+                                                  "-p",      "secret"};
+            if (force)
+                arguments.push_back("--force");
+            const int exit = InPrivateDev(unsfx, arguments, output);
+            close(output);
+            if (exit == CannotRestrict)
+                GTEST_SKIP() << "no private mount namespace here";
+            EXPECT_EQ(exit, 0) << what;
+            EXPECT_EQ(ReadBytes(dir / "output"), plain) << what;
+        }
+    }
+}
+
+// Three runs in one second, each the first process of its own PID namespace, each keeping
+// the stream of a damaged payload under a name of its own: the names differ.
+TEST(HostileDestinationTest, StagingNamesAreUnforeseeable) {
+    Bytes stream = Intermediate(TextBytes(50000, 52));
+    stream.resize(stream.size() - 40);
+    ContainerSpec packed;
+    packed.compressed = true;
+    UnsfxCopy unsfx;
+    TempDir dirs[3];
+    pid_t children[3];
+    for (int run = 0; run < 3; ++run) {
+        WriteBytes(dirs[run] / "file.exe", MakeContainer(stream, packed));
+        WriteBytes(dirs[run] / "out.lzw", BytesOf("taken"));  // the stream keeps its own name
+    }
+    for (int run = 0; run < 3; ++run) {
+        children[run] = fork();
+        if (children[run] == 0) {
+            if (unshare(CLONE_NEWPID) != 0)
+                _exit(CannotRestrict);
+            _exit(ExitStatusOf(unsfx.Start(
+                {"extract", dirs[run] / "file.exe", "-o", dirs[run] / "out", "-p", "secret"}, {})));
+        }
+    }
+    std::vector<std::string> names;
+    for (int run = 0; run < 3; ++run) {
+        const int exit = ExitStatusOf(children[run]);
+        if (exit == CannotRestrict)
+            GTEST_SKIP() << "no PID namespace here";
+        EXPECT_EQ(exit, DecompressFailed);
+        for (const std::string& entry : dirs[run].Entries()) {
+            if (entry[0] == '~')
+                names.push_back(entry);
+        }
+    }
+    ASSERT_EQ(names.size(), 3u);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << names[0];
 }
 }  // namespace
 }  // namespace sfx
