@@ -241,6 +241,7 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
     return reader.settled || error.empty();
 }
 
+#ifndef _WIN32
 namespace {
 
 // The N of "PREFIXN", N a descriptor's number in decimal digits; -1 when `name` is not so.
@@ -258,6 +259,7 @@ int NumberAfter(const char* name, const char* prefix) {
 }
 
 }  // namespace
+#endif
 
 int OutputDescriptor(const Arguments& arguments) {
     const char* output = arguments.output;

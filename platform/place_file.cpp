@@ -292,7 +292,8 @@ Placement PlaceFile(OwnFile& file, const char* destination, bool replace) {
     // file there can be written, in place.
     const PathKind kind = KindOf(destination);
     if (kind != PathKind::Regular) {
-        errno = kind == PathKind::Missing ? ENOENT : EEXIST;
+        // Nothing left to write in place; a link there could only be replaced by a new file.
+        errno = kind == PathKind::Missing ? ENOENT : EACCES;
         return kind == PathKind::Missing || replace ? Placement::Failed : Placement::Taken;
     }
     if (!replace)
