@@ -25,12 +25,14 @@ namespace sfx::platform {
 namespace {
 
 #ifndef _WIN32
-// What stands at `name` in `folder`, a final link not followed; `info` describes it.
+// What stands at `name` in `folder`, a final link not followed; `info` describes it. For
+// what can't be replaced, errno says why.
 PathKind KindAt(int folder, const char* name, struct stat& info) {
     if (fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? PathKind::Missing : PathKind::Other;
     if (S_ISREG(info.st_mode))
         return PathKind::Regular;
+    errno = S_ISDIR(info.st_mode) ? EISDIR : EEXIST;
     if (S_ISLNK(info.st_mode)) {
         // A link to a folder, FIFO, device or socket is never replaced; a link to a file, or
         // to nothing, is, its target untouched.
@@ -39,9 +41,7 @@ PathKind KindAt(int folder, const char* name, struct stat& info) {
             return PathKind::Other;
         return PathKind::Link;
     }
-    if (S_ISDIR(info.st_mode))
-        return PathKind::Directory;
-    return PathKind::Other;
+    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::Other;
 }
 
 #if defined(__linux__)
@@ -125,8 +125,7 @@ bool PutInFolder(OwnFile& file, const char* name, PathKind kind) {
         return kind == PathKind::Missing ? LinkUnnamed(fileno(file.stream), file.folder, name)
                                          : ReplaceWithUnnamed(file, name);
     }
-    if (!file.Close())
-        return false;
+    // Moved while still open: after a clash it is still ours to try again.
     const bool moved = kind == PathKind::Missing
                            ? MoveNoReplaceAt(file.folder, file.Name(), name)
                            : ::renameat(file.folder, file.Name(), file.folder, name) == 0;
@@ -142,10 +141,8 @@ Placement PlaceInFolder(OwnFile& file, const char* name, bool replace) {
     for (int attempt = 0; attempt < 100; ++attempt) {
         struct stat existing;
         const PathKind kind = KindAt(file.folder, name, existing);
-        if (kind == PathKind::Directory || kind == PathKind::Other) {
-            errno = kind == PathKind::Directory ? EISDIR : errno == 0 ? EEXIST : errno;
+        if (kind == PathKind::Directory || kind == PathKind::Other)
             return Placement::Failed;
-        }
         if (kind != PathKind::Missing && !replace)
             return Placement::Taken;
         if (kind == PathKind::Regular) {
@@ -162,10 +159,11 @@ Placement PlaceInFolder(OwnFile& file, const char* name, bool replace) {
             return Placement::Failed;
         if (PutInFolder(file, name, kind)) {
             file.present = false;
+            // The stream is unbuffered: nothing is left to store as it closes.
             file.Remove();  // closes the stream and lets the folder go
             return Placement::Placed;
         }
-        if (kind != PathKind::Missing || errno != EEXIST || file.stream == nullptr)
+        if (kind != PathKind::Missing || errno != EEXIST)
             return Placement::Failed;
         if (!replace)
             return Placement::Taken;
