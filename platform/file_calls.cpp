@@ -92,7 +92,9 @@ bool RandomBytes(void* bytes, std::size_t count) {
         const UINT length = GetSystemDirectoryW(library, MAX_PATH);
         if (length == 0 || length >= MAX_PATH)
             return false;
-        lstrcpyW(library + length, L"\\advapi32.dll");
+        const wchar_t name[] = L"\\advapi32.dll";
+        for (std::size_t i = 0; i < sizeof name / sizeof name[0]; ++i)
+            library[length + i] = name[i];
         HMODULE module = LoadLibraryW(library);
         if (module == nullptr)
             return false;
