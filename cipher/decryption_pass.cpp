@@ -1,6 +1,7 @@
 #include "cipher/decryption_pass.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "cipher/blowfish.h"
@@ -55,6 +56,7 @@ bool WriteAll(DecryptedPayload& payload, PassOutput& output) {
     for (;;) {
         const std::int32_t length = payload.Next(chunks[current]);
         if (!writer.Finish()) {
+            payload.job->writeError = writer.error;
             payload.Announce(queuedAt + static_cast<std::int64_t>(writer.stored));
             return payload.Fail(WriteFailed, output);
         }
@@ -245,8 +247,10 @@ bool DecryptedPayload::Finish(PassOutput& output) {
     if (readFailed)
         return Fail(ReadFailed, output);
     Close();
-    if (!output.Finish())
+    if (!output.Finish()) {
+        job->writeError = errno;
         return Fail(WriteFailed, output);
+    }
     job->decryptProgress(0, 0);
     if (sum != checksum) {
         job->decryptStatus = WrongPassword;

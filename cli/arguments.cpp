@@ -265,8 +265,48 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
     return reader.settled || error.empty();
 }
 
+#ifndef _WIN32
+namespace {
+
+// The N of "PREFIXN", N a descriptor's number in decimal digits; -1 when `name` is not so.
+int NumberAfter(const char* name, const char* prefix) {
+    const std::size_t length = std::strlen(prefix);
+    if (std::strncmp(name, prefix, length) != 0 || name[length] == '\0')
+        return -1;
+    int number = 0;
+    for (const char* digit = name + length; *digit != '\0'; ++digit) {
+        if (*digit < '0' || *digit > '9' || number > 99999)
+            return -1;
+        number = number * 10 + (*digit - '0');
+    }
+    return number;
+}
+
+}  // namespace
+#endif
+
+int OutputDescriptor(const Arguments& arguments) {
+    const char* output = arguments.output;
+    if (output == nullptr)
+        return -1;
+    if (std::strcmp(output, "-") == 0)
+        return 1;
+#ifndef _WIN32
+    if (std::strcmp(output, "/dev/stdout") == 0)
+        return 1;
+    if (std::strcmp(output, "/dev/stderr") == 0)
+        return 2;
+    for (const char* prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+        const int number = NumberAfter(output, prefix);
+        if (number >= 0)
+            return number;
+    }
+#endif
+    return -1;
+}
+
 bool WritesToOutput(const Arguments& arguments) {
-    return arguments.output != nullptr && std::strcmp(arguments.output, "-") == 0;
+    return OutputDescriptor(arguments) >= 0;
 }
 
 void BlankPasswordArguments(Arguments& arguments) {

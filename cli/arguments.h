@@ -35,6 +35,10 @@ bool ParseArguments(int argc, char** argv, Arguments& arguments, std::string& er
 
 // True when -o - sends the extracted file to standard output.
 bool WritesToOutput(const Arguments& arguments);
+// The open descriptor -o names as a stream: 1 for "-"; on POSIX systems also the names of
+// open descriptors ("/dev/stdout", "/dev/stderr", "/dev/fd/N", "/proc/self/fd/N"), which are
+// written as "-" is, never replaced. -1 for a file's name.
+int OutputDescriptor(const Arguments& arguments);
 
 // Overwrites every -p value in argv.
 void BlankPasswordArguments(Arguments& arguments);

@@ -82,8 +82,26 @@ int MakeOutputFolder(const Arguments& arguments, const std::string& destination)
 
 namespace {
 
+// Extracts FILE into the stream -o names: standard output, or another open descriptor
+// ("/dev/fd/3"), written as standard output is.
+bool ExtractToDescriptor(const Extraction& one, const char* password, ExtractionJob& job) {
+    const int descriptor = OutputDescriptor(one.arguments);
+    if (descriptor == 1)
+        return job.ExtractToStream(one.file.c_str(), stdout, password);
+    std::FILE* stream = platform::OpenDescriptor(descriptor);
+    if (stream == nullptr) {
+        job.writeError = errno;
+        job.status = WriteFailed;
+        return false;
+    }
+    const bool done = job.ExtractToStream(one.file.c_str(), stream, password);
+    std::fclose(stream);  // flushed by the job, which told whether the bytes went
+    return done;
+}
+
 // Runs the job on FILE: a test, or an extraction to standard output or to the destination.
-// `error` receives the errno the job left. A `trial` only tests, whatever the command.
+// `error` receives the reason of the write that failed, 0 when none is known. A `trial` only
+// tests, whatever the command.
 bool RunJob(const Extraction& one, const char* password, ExtractionJob& job, int& error,
             bool trial = false) {
     const Arguments& arguments = one.arguments;
@@ -98,16 +116,17 @@ bool RunJob(const Extraction& one, const char* password, ExtractionJob& job, int
     if (trial || arguments.command == Command::Test)
         done = job.Test(one.file.c_str(), password);
     else if (one.destination.empty())
-        done = job.ExtractToStream(one.file.c_str(), stdout, password);
+        done = ExtractToDescriptor(one, password, job);
     else
         done = job.Extract(one.file.c_str(), one.destination.c_str(), password);
-    error = errno;
+    error = job.writeError;
     platform::RemoveTemporariesOnInterrupt(false);
     ClearProgress();
     return done;
 }
 
-// The message for a job that failed with `status`; `error` is the errno the job left.
+// The message for a job that failed with `status`; `error` is the reason of the write that
+// failed, 0 when none is known.
 std::string FailureText(const Extraction& one, std::int32_t status, int error) {
     const std::string& file = one.file;
     const std::string& destination = one.destination;
@@ -115,6 +134,9 @@ std::string FailureText(const Extraction& one, std::int32_t status, int error) {
     const bool toOutput = scratchOnly && one.arguments.command == Command::Extract;
     switch (status) {
         case WriteFailed:
+            if (toOutput && OutputDescriptor(one.arguments) != 1)
+                return "cannot write to " + Quoted(one.arguments.output) +
+                       (error != 0 ? std::string(": ") + std::strerror(error) : "");
             if (scratchOnly)
                 return ScratchProblem(toOutput, error);
             return WriteProblem(destination, error, one.placement.payloadSize);
@@ -125,10 +147,7 @@ std::string FailureText(const Extraction& one, std::int32_t status, int error) {
         case WrongPassword:
             return Quoted(file) + ": wrong password";
         case DecompressFailed:
-            if (TellsWhyAWriteFailed(error))
-                return scratchOnly
-                           ? ScratchProblem(toOutput, error)
-                           : "cannot write " + Quoted(destination) + ": " + std::strerror(error);
+            // A write that failed while decoding is a failed write, never this.
             return Quoted(file) + ": the compressed data is damaged";
         default:
             return Quoted(file) + ": the data is damaged";
@@ -146,8 +165,15 @@ int Outcome(const Extraction& one, const ExtractionJob& job, bool done, int erro
     if (job.destinationTaken)
         return DestinationExists(one.destination);
     Tell(FailureText(one, job.status, error));
-    if (job.keptPath[0] != '\0')
-        Tell("the decrypted, still compressed data is kept in " + Quoted(job.keptPath));
+    if (job.destinationDamaged)
+        Tell(Quoted(one.destination) + " is damaged: it holds only part of the new file");
+    if (job.keptPath[0] != '\0') {
+        std::string kept =
+            "the decrypted, still compressed data is kept in " + Quoted(job.keptPath);
+        if (FolderOf(job.keptPath) != FolderOf(one.destination))
+            kept += ": the folder of " + Quoted(one.destination) + " takes no new file";
+        Tell(kept);
+    }
     return job.status;
 }
 

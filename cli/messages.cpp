@@ -33,26 +33,6 @@ std::string Quoted(const std::string& name) {
     return quoted;
 }
 
-bool TellsWhyAWriteFailed(int error) {
-    switch (error) {
-        case ENOSPC:
-        case EFBIG:
-        case EMFILE:
-        case ENFILE:
-        case EROFS:
-        case EIO:
-        case ENAMETOOLONG:
-        case EACCES:
-        case EPERM:
-#ifdef EDQUOT
-        case EDQUOT:
-#endif
-            return true;
-        default:
-            return false;
-    }
-}
-
 std::string SourceProblem(const std::string& file) {
     if (file == "-")
         return "'-' can't be read from the end: give a file";
@@ -98,9 +78,10 @@ std::string WriteProblem(const std::string& destination, int error, long long ne
     }
     const std::string folder = FolderOf(destination);
     int refused = 0;
-    if (!platform::CanCreateIn(folder.c_str(), refused))
+    if (!platform::CanCreateIn(folder.c_str(), refused) &&
+        (error == 0 || lookup == ENOENT || error == refused))
         return "cannot create " + Quoted(destination) + ": " + Reason(refused);
-    if (TellsWhyAWriteFailed(error))
+    if (error != 0)
         return "cannot write " + Quoted(destination) + ": " + Reason(error);
     int files = 0;
     if (!platform::CanOpenFiles(FilesAWriteNeeds, files))
@@ -115,7 +96,7 @@ std::string ScratchProblem(bool toOutput, int error) {
     std::string message =
         toOutput ? "cannot write to standard output" : "cannot write to the null device";
     int files = 0;
-    if (TellsWhyAWriteFailed(error))
+    if (error != 0)
         message += ": " + Reason(error);
     else if (!platform::CanOpenFiles(FilesAWriteNeeds, files))
         message += ": " + Reason(files);

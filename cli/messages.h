@@ -19,16 +19,12 @@ std::string SourceProblem(const std::string& file);
 // Why reading `file` failed, `error` being the errno the failed read left (0 when none).
 std::string ReadProblem(const std::string& file, int error);
 
-// Why `destination` could not be written. `error` is the errno the failed step left (0 when
-// none), `needed` the bytes the file takes at least.
+// Why `destination` could not be written. `error` is the errno of the write that failed, on
+// whichever thread met it (0 when none is known), `needed` the bytes the file takes at least.
 std::string WriteProblem(const std::string& destination, int error, long long needed);
 
 // Why a scratch file (test, or a compressed payload to standard output) could not be
-// written, or standard output when `toOutput`.
+// written, or standard output when `toOutput`; `error` as for WriteProblem.
 std::string ScratchProblem(bool toOutput, int error);
-
-// True for an errno that says a write failed for lack of room or of a resource, or was
-// refused by the file system: worth naming whatever step left it.
-bool TellsWhyAWriteFailed(int error);
 
 }  // namespace sfx::cli

@@ -145,7 +145,7 @@ void PrintJson(const std::string& file, const SalvageReport& report, bool locate
 int SalvageToDestination(const std::string& file, const std::string& destination,
                          const char* password, bool force, SalvageReport& report) {
     platform::OwnFile staging;
-    if (!staging.CreateBeside(destination.c_str())) {
+    if (!staging.CreateFor(destination.c_str())) {
         Tell(WriteProblem(destination, errno, 0));
         return WriteFailed;
     }
@@ -155,15 +155,20 @@ int SalvageToDestination(const std::string& file, const std::string& destination
     // Nothing is placed when nothing came back: the staging file goes with `staging`.
     if (!salvaged || (report.status == DataDamaged && report.written == 0))
         return salvaged ? 0 : report.status;
-    switch (platform::PlaceFile(staging, destination.c_str(), force)) {
+    const platform::Placement placed = platform::PlaceFile(staging, destination.c_str(), force);
+    switch (placed) {
         case platform::Placement::Placed:
             return 0;
         case platform::Placement::Taken:
             return DestinationExists(destination);
         case platform::Placement::Failed:
+        case platform::Placement::Damaged:
             break;
     }
-    Tell(WriteProblem(destination, errno, report.written));
+    const int reason = errno;
+    Tell(WriteProblem(destination, reason, report.written));
+    if (placed == platform::Placement::Damaged)
+        Tell(Quoted(destination) + " is damaged: it holds only part of the new file");
     return WriteFailed;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/job.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "cipher/decryption_pass.h"
@@ -31,6 +32,13 @@ bool Fail(ExtractionJob& job, ExtractStatus code) {
     return false;
 }
 
+// A write that failed, with the reason the system gave just now.
+bool FailWrite(ExtractionJob& job) {
+    if (job.writeError == 0)
+        job.writeError = errno;
+    return Fail(job, WriteFailed);
+}
+
 bool CheckDestination(ExtractionJob& job, const char* destinationPath, bool compressed) {
     // A compressed payload's stream may be kept beside the destination under ".lzw".
     const std::size_t limit = compressed ? MaxPathLength - 4 : MaxPathLength;
@@ -48,6 +56,9 @@ bool CheckDestination(ExtractionJob& job, const char* destinationPath, bool comp
                 return Fail(job, WriteFailed);
             [[fallthrough]];
         case platform::PathKind::Link:
+            // A link to a folder, FIFO, device or socket is never replaced.
+            if (platform::LeadsElsewhere(destinationPath))
+                return Fail(job, WriteFailed);
             if (job.replaceExisting)
                 return true;
             job.destinationTaken = true;
@@ -56,14 +67,14 @@ bool CheckDestination(ExtractionJob& job, const char* destinationPath, bool comp
     return true;
 }
 
-// The user's file is staged beside the destination; when that folder takes no new file
-// but the destination itself may be written, in the folder for temporary files.
+// The user's file is staged in the destination's folder; when that folder takes no new file
+// but the destination itself may be written, in the folder for temporary files, owner-only.
 bool CreateStaging(platform::OwnFile& staging, const char* destinationPath) {
-    if (staging.CreateBeside(destinationPath))
+    if (staging.CreateFor(destinationPath))
         return true;
     char folder[platform::PathCapacity];
     return platform::KindOf(destinationPath) == platform::PathKind::Regular &&
-           platform::TempFolder(folder, sizeof folder) && staging.CreateBeside(folder);
+           platform::TempFolder(folder, sizeof folder) && staging.CreateFor(folder, true);
 }
 
 bool Place(ExtractionJob& job, platform::OwnFile& staging, const char* destinationPath) {
@@ -73,10 +84,13 @@ bool Place(ExtractionJob& job, platform::OwnFile& staging, const char* destinati
         case platform::Placement::Taken:
             job.destinationTaken = true;
             return Fail(job, WriteFailed);
+        case platform::Placement::Damaged:
+            job.destinationDamaged = true;
+            break;
         case platform::Placement::Failed:
             break;
     }
-    return Fail(job, WriteFailed);
+    return FailWrite(job);
 }
 
 // After a failed decoding the verified stream stays for the user: under the destination's
@@ -112,21 +126,27 @@ bool DecodeDecrypted(ExtractionJob& job, const char* sourcePath, const char* pas
     PassOutput output;
     output.stream = out;
     const bool decoded = DecompressionPass::RunFrom(job, input, output);
+    const int writeError = errno;  // the decoder writes on this thread
     PassOutput none;
     if (!payload.Finish(none))
         return Fail(job, job.decryptStatus);
     // Decoded bytes that could not be written (a full disk, a closed pipe): a failed write.
-    if (!decoded && job.status == DecompressFailed && std::ferror(out))
+    if (!decoded && job.status == DecompressFailed && std::ferror(out)) {
+        job.writeError = writeError;
         return Fail(job, WriteFailed);
+    }
     return decoded;
 }
 
 // After a failed decoding the verified stream is written once more, without progress, and
-// kept for the user beside the destination; nothing is kept when that fails.
+// kept for the user beside the destination, or in the folder for temporary files when the
+// destination's folder takes no new file; nothing is kept when that fails.
 void KeepVerifiedStream(ExtractionJob& job, const char* sourcePath, const char* password,
-                        const char* besidePath, const char* destinationPath) {
+                        const char* destinationPath) {
     platform::OwnFile intermediate;
-    if (!intermediate.CreateBeside(besidePath))
+    char folder[platform::PathCapacity];
+    if (!intermediate.CreateBeside(destinationPath) &&
+        !(platform::TempFolder(folder, sizeof folder) && intermediate.CreateBeside(folder)))
         return;
     ExtractionJob quiet;
     if (!DecryptionPass::RunInto(quiet, sourcePath, intermediate.stream, password))
@@ -140,6 +160,8 @@ void KeepVerifiedStream(ExtractionJob& job, const char* sourcePath, const char* 
 bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
                             const char* password) {
     destinationTaken = false;
+    destinationDamaged = false;
+    writeError = 0;
     keptPath[0] = '\0';
     ContainerHeader header;
     if (!ReadHeader(*this, sourcePath, header))
@@ -151,7 +173,7 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
     // The file is this run's own and goes on every return but the one that places it.
     platform::OwnFile staging;
     if (!CreateStaging(staging, destinationPath))
-        return Fail(*this, WriteFailed);
+        return FailWrite(*this);
 
     if (!compressed) {
         if (!DecryptionPass::RunInto(*this, sourcePath, staging.stream, password))
@@ -159,7 +181,7 @@ bool ExtractionJob::Extract(const char* sourcePath, const char* destinationPath,
     } else if (!DecodeDecrypted(*this, sourcePath, password, staging.stream)) {
         // A stream that could not be decoded stays for the user; a full disk keeps nothing.
         if (decryptStatus == Ok && status != WriteFailed)
-            KeepVerifiedStream(*this, sourcePath, password, staging.path, destinationPath);
+            KeepVerifiedStream(*this, sourcePath, password, destinationPath);
         return false;
     }
     if (!Place(*this, staging, destinationPath))
@@ -181,6 +203,7 @@ bool ExtractionJob::Test(const char* sourcePath, const char* password) {
 }
 
 bool ExtractionJob::ExtractToStream(const char* sourcePath, std::FILE* out, const char* password) {
+    writeError = 0;
     ContainerHeader header;
     if (!ReadHeader(*this, sourcePath, header))
         return false;

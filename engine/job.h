@@ -21,6 +21,12 @@ struct ExtractionJob {
     bool destinationTaken = false;
     // Where Extract kept the verified intermediate stream when decoding it failed; "" else.
     char keptPath[platform::PathCapacity] = {};
+    // The reason (an errno value) of the write that failed, met on whichever thread wrote;
+    // 0 when no write failed or the system gave none.
+    int writeError = 0;
+    // Set by Extract when writing into the destination in place failed after its first
+    // byte: the destination no longer holds the old file.
+    bool destinationDamaged = false;
 
     void SetDecryptProgress(ProgressCallback callback) { decryptProgress = callback; }
     void SetLzwProgress(ProgressCallback callback) { lzwProgress = callback; }

@@ -183,6 +183,20 @@ PathKind KindOf(const char* path) {
 #endif
 }
 
+bool LeadsElsewhere(const char* path) {
+#ifdef _WIN32
+    const WidePath wide(path);
+    const DWORD attributes = wide.ok ? GetFileAttributesW(wide.text) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           (attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+    struct stat info;
+    struct stat target;
+    return lstat(path, &info) == 0 && S_ISLNK(info.st_mode) && stat(path, &target) == 0 &&
+           !S_ISREG(target.st_mode);
+#endif
+}
+
 bool MayWrite(const char* path) {
 #ifdef _WIN32
     const WidePath wide(path);
@@ -206,6 +220,25 @@ bool UseBinaryMode(std::FILE* stream) {
 #else
     (void)stream;
     return true;
+#endif
+}
+
+std::FILE* OpenDescriptor(int number) {
+#ifdef _WIN32
+    (void)number;
+    errno = EBADF;
+    return nullptr;
+#else
+    const int copy = fcntl(number, F_DUPFD_CLOEXEC, 3);
+    if (copy < 0)
+        return nullptr;
+    std::FILE* stream = fdopen(copy, "wb");
+    if (stream == nullptr) {
+        const int error = errno;
+        close(copy);
+        errno = error;
+    }
+    return stream;
 #endif
 }
 

@@ -27,6 +27,9 @@ bool SameFile(const char* first, const char* second);
 // What stands at a path, not following a final link.
 enum class PathKind { Missing, Regular, Link, Directory, Other };
 PathKind KindOf(const char* path);
+// True when `path` is a link that leads to a folder, FIFO, device or socket: something a
+// file put at its name would not stand for.
+bool LeadsElsewhere(const char* path);
 // True when an existing file could be opened for writing by this process ("wb" would work).
 bool MayWrite(const char* path);
 
@@ -36,6 +39,9 @@ void IgnoreWriteSignals();
 // Makes an already open stream (standard output) pass bytes unchanged: no line-end
 // translation on Windows, nothing to do elsewhere.
 bool UseBinaryMode(std::FILE* stream);
+// A stream of its own for writing to the open descriptor `number` (POSIX; null elsewhere,
+// or when that descriptor is not open for writing).
+std::FILE* OpenDescriptor(int number);
 // Opens for writing the device that swallows whatever is written to it ("/dev/null",
 // "NUL"); null when it cannot be opened or something else stands at its name.
 std::FILE* OpenNullDevice();

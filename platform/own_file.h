@@ -11,11 +11,18 @@
 namespace sfx::platform {
 
 // A file created by this run. While `present`, it is on disk, tracked for deletion on an
-// interrupt, and removed by the destructor unless it has been placed or kept.
+// interrupt, and removed by the destructor unless it has been placed or kept. Where the
+// system lets a folder be held open (POSIX), the file is created, moved and removed relative
+// to its folder as it was when the file was made, whatever later happens to the folder's
+// path; it may also have no name at all until it is placed (`unnamed`, Linux's O_TMPFILE),
+// so that nobody can open it and a crash leaves nothing behind.
 struct OwnFile {
-    char path[PathCapacity] = {};
-    std::FILE* stream = nullptr;  // open for writing and reading back, unbuffered
+    char path[PathCapacity] = {};  // the folder's path and the file's name ("" when unnamed)
+    std::FILE* stream = nullptr;   // open for writing and reading back, unbuffered
     bool present = false;
+    bool unnamed = false;
+    int folder = -1;         // the held folder (POSIX), -1 elsewhere
+    std::size_t nameAt = 0;  // where the file's name starts in `path`
 
     OwnFile() = default;
     OwnFile(const OwnFile&) = delete;
@@ -27,10 +34,18 @@ struct OwnFile {
     // longer than the platform allows whenever siblingPath is. False when the folder takes
     // no new file.
     bool CreateBeside(const char* siblingPath);
+    // Creates the file that will be put at `destination`: where the system can, an unnamed
+    // file in the destination's folder with the permissions a "wb" open would give a new
+    // file there (the folder's default ACL included), or owner-only when `privately` (a file
+    // only copied from); else as CreateBeside does. False when the folder takes no new file.
+    bool CreateFor(const char* destination, bool privately = false);
     // Closes the stream; false when bytes written before could not be stored.
     bool Close();
-    // Closes and deletes the file (retried while another program holds it for a moment).
+    // Closes and deletes the file (retried while another program holds it for a moment),
+    // and lets its folder go.
     void Remove();
+    // The file's name within its folder.
+    const char* Name() const { return path + nameAt; }
 };
 
 // Creates a new file at `path` as OwnFile creates its files (exclusively, owner-only, never
@@ -44,17 +59,26 @@ std::FILE* CreateNewFile(const char* path);
 // no such file can be created.
 std::FILE* CreateUniqueSibling(const char* siblingPath, char* pathOut, std::size_t capacity);
 
-enum class Placement { Placed, Taken, Failed };
+// Damaged: a copy in place failed after its first byte; the destination holds part of the
+// new file.
+enum class Placement { Placed, Taken, Failed, Damaged };
 
 // Puts the verified `file` at `destination` as a plain "wb" open would have left it:
-//   - nothing there: a new file with the usual permissions (0666 minus the umask);
+//   - nothing there: a new file with the usual permissions (0666 minus the umask, or what
+//     the folder's default ACL gives);
 //   - a regular file: replaced when `replace` allows it and the file is writable, keeping
-//     its permission bits and, where the process may set them, its owner and group; when
-//     its folder takes no new file, the bytes are copied into it instead;
-//   - a link: the link is replaced, its target never touched;
-//   - a folder, FIFO, device or socket: Failed, left alone.
+//     its permission bits, extended attributes (ACL entries among them) and, where the
+//     process may set them, its owner and group; flushed to the disk before it replaces the
+//     old one. A file staged elsewhere (its folder takes no new file) is copied into the
+//     destination instead, which keeps all of its own: room for the new length is reserved
+//     first, the old bytes are overwritten without cutting the file first, and interrupts
+//     wait until the copy is done;
+//   - a link to a regular file or to nothing: the link is replaced, its target never touched;
+//   - a folder, FIFO, device or socket, or a link to one: Failed, left alone.
+// Hard links to a replaced file keep the old content: the destination becomes a new file.
 // Without `replace` nothing is ever replaced, not even what appeared meanwhile (Taken).
-// The file is closed and stops being ours once Placed; on failure it stays ours.
+// The file is closed and stops being ours once Placed; on failure it stays ours. errno
+// tells why it failed.
 Placement PlaceFile(OwnFile& file, const char* destination, bool replace);
 
 // Keeps `file` for the user under `preferredPath` when that name is free, else where it is.

@@ -11,6 +11,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -24,24 +25,30 @@ constexpr std::size_t TrackedPathSize = 260 * BytesPerPathCharacter;  // MAX_PAT
 #else
 constexpr std::size_t TrackedPathSize = PathCapacity;  // PATH_MAX
 #endif
+#ifdef _WIN32
+constexpr int NoFolder = -1;
+#else
+constexpr int NoFolder = AT_FDCWD;
+#endif
 char trackedPaths[TrackedSlots][TrackedPathSize];
+int trackedFolders[TrackedSlots];  // what a path is relative to
 volatile std::sig_atomic_t trackedInUse[TrackedSlots];
 
-void DeleteQuietly(const char* path) {
+void DeleteQuietly(int folder, const char* path) {
 #ifdef _WIN32
+    (void)folder;
     const WidePath wide(path);
     if (wide.ok)
         DeleteFileW(wide.text);
 #else
-    unlink(path);                                      // async-signal-safe, unlike remove()
+    unlinkat(folder, path, 0);  // async-signal-safe, unlike remove()
 #endif
 }
 
-}  // namespace
-
-void TrackTemporary(const char* path) {
+void Track(int folder, const char* path) {
     for (int i = 0; i < TrackedSlots; ++i) {
         if (trackedInUse[i] == 0) {
+            trackedFolders[i] = folder;
             if (CopyWhole(trackedPaths[i], path, TrackedPathSize))
                 trackedInUse[i] = 1;
             return;
@@ -49,17 +56,38 @@ void TrackTemporary(const char* path) {
     }
 }
 
-void UntrackTemporary(const char* path) {
+void Untrack(int folder, const char* path) {
     for (int i = 0; i < TrackedSlots; ++i) {
-        if (trackedInUse[i] != 0 && std::strcmp(trackedPaths[i], path) == 0)
+        if (trackedInUse[i] != 0 && trackedFolders[i] == folder &&
+            std::strcmp(trackedPaths[i], path) == 0)
             trackedInUse[i] = 0;
     }
 }
 
+}  // namespace
+
+void TrackTemporary(const char* path) {
+    Track(NoFolder, path);
+}
+
+void UntrackTemporary(const char* path) {
+    Untrack(NoFolder, path);
+}
+
+#ifndef _WIN32
+void TrackTemporaryAt(int folder, const char* name) {
+    Track(folder, name);
+}
+
+void UntrackTemporaryAt(int folder, const char* name) {
+    Untrack(folder, name);
+}
+#endif
+
 void RemoveTrackedTemporaries() {
     for (int i = 0; i < TrackedSlots; ++i) {
         if (trackedInUse[i] != 0) {
-            DeleteQuietly(trackedPaths[i]);
+            DeleteQuietly(trackedFolders[i], trackedPaths[i]);
             trackedInUse[i] = 0;
         }
     }

@@ -9,6 +9,12 @@ namespace sfx::platform {
 // stop tracking the path they move or delete. A path too long to track is not tracked.
 void TrackTemporary(const char* path);
 void UntrackTemporary(const char* path);
+#ifndef _WIN32
+// The same for a file named in a held folder, deleted relative to that folder, wherever the
+// folder has been moved meanwhile.
+void TrackTemporaryAt(int folder, const char* name);
+void UntrackTemporaryAt(int folder, const char* name);
+#endif
 // Deletes every tracked file; safe inside a signal handler.
 void RemoveTrackedTemporaries();
 // While on, an interrupt (Ctrl-C, a termination request, a closed terminal) deletes the

@@ -1,5 +1,7 @@
 #include "platform/write_behind.h"
 
+#include <cerrno>
+
 namespace sfx::platform {
 
 namespace {
@@ -7,6 +9,8 @@ void Write(void* self) {
     WriteBehind& writer = *static_cast<WriteBehind*>(self);
     writer.stored = std::fwrite(writer.data, 1, writer.size, writer.out);
     writer.written = writer.stored == writer.size;
+    if (!writer.written)
+        writer.error = errno != 0 ? errno : EIO;
 }
 }  // namespace
 
@@ -14,6 +18,7 @@ void WriteBehind::Begin(std::FILE* stream, bool concurrently) {
     End();
     out = stream;
     written = true;
+    error = 0;
     worker = concurrently ? StartWorker() : nullptr;
 }
 

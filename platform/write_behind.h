@@ -18,6 +18,7 @@ struct WriteBehind {
     std::size_t stored = 0;  // how many of the queued bytes the last write took
     bool pending = false;
     bool written = true;  // false from the first write that failed on
+    int error = 0;        // the errno of that write, met on the thread that wrote
 
     // Starts writing to `stream`, concurrently when asked and a worker can be had.
     void Begin(std::FILE* stream, bool concurrently);

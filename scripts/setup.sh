@@ -2,7 +2,8 @@
 # Installs what is missing (Debian 12; apt-get as root) for what is named:
 #   scripts/setup.sh [SET...]       (default: base)
 #   build      the compilers and CMake: enough for the presets native and programs
-#   base       build, plus what the native tests use (GoogleTest, man-page tools, zsh)
+#   base       build, plus what the native tests use (GoogleTest, man-page tools, zsh, the
+#              ACL and extended-attribute tools)
 #   package    build, plus what scripts/package.sh and scripts/test-packages.sh use (dpkg-dev,
 #              lintian, the mingw-w64 compilers)
 #   windows    package, plus Wine, a virtual X server and a Japanese locale for the Windows

@@ -4,14 +4,20 @@
 // (only the intermediate file of a failed decompression may stay) and no file left open.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -76,14 +82,15 @@ class UnsfxCopy {
     }
     // Starts `unsfx ARGUMENTS...` held to `limits`, its standard output to `output` (the null
     // device when -1); returns the child.
-    pid_t Start(const std::vector<std::string>& arguments, const Limits& limits,
-                int output = -1) const {
+    // Its standard error goes to `errors` (the null device when -1).
+    pid_t Start(const std::vector<std::string>& arguments, const Limits& limits, int output = -1,
+                int errors = -1) const {
         const pid_t child = fork();
         if (child == 0) {
             const int null = open("/dev/null", O_RDWR);
             dup2(null, 0);
             dup2(output >= 0 ? output : null, 1);
-            dup2(null, 2);
+            dup2(errors >= 0 ? errors : null, 2);
             if (!Restrict(limits))
                 _exit(CannotRestrict);
             std::vector<std::string> argv = {program_};
@@ -265,6 +272,52 @@ TEST_F(FaultTest, ThroughTheCommandLine) {
     EXPECT_EQ(ReadBytes(destination_), plain_);
 }
 
+// A POSIX ACL as the kernel keeps it in system.posix_acl_access and ..._default: version 2,
+// then (tag, permissions, id) entries in tag order, all little-endian.
+struct AclEntry {
+    std::uint16_t tag;  // 1 owner, 2 a user, 4 group, 8 a group, 0x10 mask, 0x20 others
+    std::uint16_t permissions;
+    std::uint32_t id;
+};
+std::string AclValue(std::initializer_list<AclEntry> entries) {
+    std::string value;
+    const auto put = [&](std::uint32_t number, int bytes) {
+        for (int i = 0; i < bytes; ++i) value += static_cast<char>((number >> (8 * i)) & 0xFF);
+    };
+    put(2, 4);
+    for (const AclEntry& entry : entries) {
+        put(entry.tag, 2);
+        put(entry.permissions, 2);
+        put(entry.id, 4);
+    }
+    return value;
+}
+constexpr std::uint32_t NoId = 0xFFFFFFFF;
+
+// The permission bits, owner, group and every extended attribute of `path` (ACLs among
+// them), as one text to compare.
+std::string Attributes(const std::string& path) {
+    struct stat info;
+    if (lstat(path.c_str(), &info) != 0)
+        return "nothing";
+    std::string text = std::to_string(info.st_mode & 07777) + " " + std::to_string(info.st_uid) +
+                       ":" + std::to_string(info.st_gid);
+    char names[4096];
+    const ssize_t length = llistxattr(path.c_str(), names, sizeof names);
+    std::vector<std::string> listed;
+    for (ssize_t at = 0; at < length; at += static_cast<ssize_t>(std::strlen(names + at)) + 1)
+        listed.push_back(names + at);
+    std::sort(listed.begin(), listed.end());
+    for (const std::string& name : listed) {
+        char value[4096];
+        const ssize_t size = lgetxattr(path.c_str(), name.c_str(), value, sizeof value);
+        text += " " + name + "=";
+        for (ssize_t i = 0; i < size; ++i)
+            text += std::to_string(static_cast<unsigned char>(value[i])) + ".";
+    }
+    return text;
+}
+
 enum class Standing {
     Nothing,
     LinkToVictim,
@@ -272,13 +325,53 @@ enum class Standing {
     Fifo,
     File,
     PrivateFile,
-    ReadOnlyFile
+    ReadOnlyFile,
+    LinkToFifo,              // a link to a FIFO beside it
+    FileWithAttributes,      // group nogroup, an ACL entry for nobody, a user attribute
+    NothingUnderDefaultAcl,  // its folder has a default ACL
 };
+
+// True when the file system of `folder` keeps what `standing` needs.
+bool Supported(Standing standing, const std::string& folder) {
+    if (standing != Standing::FileWithAttributes && standing != Standing::NothingUnderDefaultAcl)
+        return true;
+    const std::string probe = folder + "/probe";
+    WriteBytes(probe, BytesOf(""));
+    const std::string acl = AclValue({{1, 6, NoId}, {4, 4, NoId}, {0x20, 0, NoId}});
+    const bool kept =
+        setxattr(probe.c_str(), "user.probe", "1", 1, 0) == 0 &&
+        setxattr(probe.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
+    std::filesystem::remove(probe);
+    return kept;
+}
 
 void Put(Standing standing, const std::string& path, const std::string& victim) {
     switch (standing) {
         case Standing::Nothing:
             break;
+        case Standing::LinkToFifo:
+            ASSERT_EQ(mkfifo((victim + ".fifo").c_str(), 0666), 0);
+            std::filesystem::create_symlink(victim + ".fifo", path);
+            break;
+        case Standing::FileWithAttributes: {
+            WriteBytes(path, BytesOf("what stood there"));
+            ASSERT_EQ(chown(path.c_str(), static_cast<uid_t>(-1), 65534), 0);
+            ASSERT_EQ(setxattr(path.c_str(), "user.tag", "kept", 4, 0), 0);
+            const std::string acl = AclValue(
+                {{1, 6, NoId}, {2, 6, 65534}, {4, 4, NoId}, {0x10, 6, NoId}, {0x20, 0, NoId}});
+            ASSERT_EQ(setxattr(path.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0),
+                      0);
+            break;
+        }
+        case Standing::NothingUnderDefaultAcl: {
+            // As `setfacl -d -m u:nobody:rw,o::-` leaves it.
+            const std::string acl = AclValue(
+                {{1, 7, NoId}, {2, 6, 65534}, {4, 5, NoId}, {0x10, 7, NoId}, {0x20, 0, NoId}});
+            const std::string folder = std::filesystem::path(path).parent_path();
+            ASSERT_EQ(
+                setxattr(folder.c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0), 0);
+            break;
+        }
         case Standing::LinkToVictim:
             std::filesystem::create_symlink(victim, path);
             break;
@@ -343,6 +436,12 @@ TEST(HostileDestinationTest, OnlyTheVerifiedDestinationChanges) {
          true, true, WriteFailed, -1},
         {"nothing at DEST", Standing::Nothing, Standing::Nothing, false, true, false, true, 0,
          0644},
+        {"link to a FIFO at DEST, --force", Standing::LinkToFifo, Standing::Nothing, false, true,
+         true, false, WriteFailed, -1},
+        {"file with an ACL and attributes at DEST, --force", Standing::FileWithAttributes,
+         Standing::Nothing, true, true, true, false, 0, 0660},
+        {"nothing at DEST, a default ACL in its folder", Standing::NothingUnderDefaultAcl,
+         Standing::Nothing, false, true, false, false, 0, -1},
     };
     const Bytes plain = TextBytes(300000, 8);
     ContainerSpec packed;
@@ -357,9 +456,14 @@ TEST(HostileDestinationTest, OnlyTheVerifiedDestinationChanges) {
         WriteBytes(source, row.compressed ? MakeContainer(Intermediate(plain), packed)
                                           : MakeContainer(plain));
         WriteBytes(victim, BytesOf("victim"));
+        if (!Supported(row.atDestination, dir.path())) {
+            std::printf("skipped: %s (no ACLs or attributes here)\n", row.what);
+            continue;
+        }
         Put(row.atDestination, destination, victim);
         Put(row.atLzw, destination + ".lzw", victim);
         const std::string destinationBefore = Snapshot(destination);
+        const std::string attributesBefore = Attributes(destination);
         const std::string lzwBefore = Snapshot(destination + ".lzw");
 
         std::vector<std::string> arguments = {
@@ -379,6 +483,18 @@ TEST(HostileDestinationTest, OnlyTheVerifiedDestinationChanges) {
             EXPECT_TRUE(S_ISREG(info.st_mode)) << row.what;
             if (row.mode >= 0) {
                 EXPECT_EQ(static_cast<int>(info.st_mode & 07777), row.mode) << row.what;
+            }
+            // A "wb" open keeps the file and all it carries; a new file gets what a shell's
+            // redirection would give it there.
+            if (row.atDestination == Standing::FileWithAttributes) {
+                EXPECT_EQ(Attributes(destination), attributesBefore) << row.what;
+            }
+            if (row.atDestination == Standing::NothingUnderDefaultAcl) {
+                const std::string redirected = dir / "redirected";
+                const mode_t mask = umask(022);
+                close(open(redirected.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666));
+                umask(mask);
+                EXPECT_EQ(Attributes(destination), Attributes(redirected)) << row.what;
             }
         } else {
             EXPECT_EQ(Snapshot(destination), destinationBefore) << row.what;
@@ -480,5 +596,319 @@ TEST(HostileDestinationTest, OutputThatTakesNothingIsAFailedWrite) {
     }
 }
 
+// Waits until the running child has a file open whose path contains `part`: true then,
+// false when the child ended first or nothing came within a few seconds.
+bool WaitForOpenFile(pid_t child, const std::string& part) {
+    const std::string fds = "/proc/" + std::to_string(child) + "/fd";
+    for (int round = 0; round < 5000; ++round) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+            std::error_code unreadable;
+            const std::string target = std::filesystem::read_symlink(entry.path(), unreadable);
+            if (target.find(part) != std::string::npos)
+                return true;
+        }
+        if (error)
+            return false;
+        usleep(1000);
+    }
+    return false;
+}
+
+// A folder that takes no new file from the unprivileged user, holding a file that user may
+// write: the extraction's file is staged in TMPDIR and copied into it.
+std::string LockedFolderWithFile(const std::string& folder, const Bytes& content) {
+    const std::string locked = folder + "/locked";
+    std::filesystem::create_directory(locked);
+    chmod(locked.c_str(), 0755);
+    WriteBytes(locked + "/out", content);
+    chown((locked + "/out").c_str(), 65534, 65534);
+    return locked + "/out";
+}
+
+// What happens to the destination while unsfx runs: its folder moved, its staged copy
+// watched, the run interrupted. The result goes where its folder went, whole, nobody else
+// can read it before it is in place, and a file written in place is the old one or the new.
+TEST(HostileDestinationTest, WhileItRuns) {
+    enum class Meanwhile { FolderRenamed, StagedCopyWatched, Interrupted };
+    const struct {
+        const char* what;
+        Meanwhile meanwhile;
+    } rows[] = {
+        {"the destination's folder renamed", Meanwhile::FolderRenamed},
+        {"the staged copy watched during an in-place write", Meanwhile::StagedCopyWatched},
+        {"interrupted during an in-place write", Meanwhile::Interrupted},
+    };
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give files to an unprivileged user";
+    const Bytes plain = RandomBytes(40000000, 31);
+    const Bytes before = BytesOf("what stood there");
+    UnsfxCopy unsfx;
+    TempDir sources;
+    std::filesystem::permissions(sources.path(), std::filesystem::perms::all);
+    WriteBytes(sources / "big.exe", MakeContainer(plain));
+    chmod((sources / "big.exe").c_str(), 0644);
+    for (const auto& row : rows) {
+        TempDir dir;
+        TempDir scratch;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+        std::filesystem::permissions(scratch.path(), std::filesystem::perms::all);
+        Limits limits;
+        std::string destination = dir / "mv1/out";
+        if (row.meanwhile == Meanwhile::FolderRenamed) {
+            std::filesystem::create_directory(dir / "mv1");
+        } else {
+            destination = LockedFolderWithFile(dir.path(), before);
+            limits.unprivileged = true;
+        }
+        setenv("TMPDIR", scratch.path().c_str(), 1);
+        const pid_t child = unsfx.Start(
+            {"extract", sources / "big.exe", "-o", destination, "-p", "secret", "--force"}, limits);
+        unsetenv("TMPDIR");
+        bool privateThroughout = true;
+        if (row.meanwhile == Meanwhile::FolderRenamed) {
+            if (WaitForOpenFile(child, "/mv1/")) {
+                kill(child, SIGSTOP);
+                std::filesystem::rename(dir / "mv1", dir / "mv2");
+                kill(child, SIGCONT);
+            }
+        } else if (row.meanwhile == Meanwhile::Interrupted) {
+            if (WaitForOpenFile(child, "/locked/out"))
+                kill(child, SIGINT);
+        } else {
+            int status = 0;
+            while (waitpid(child, &status, WNOHANG) == 0) {
+                for (const std::string& entry : scratch.Entries()) {
+                    struct stat info;
+                    if (stat((scratch / entry).c_str(), &info) == 0 && (info.st_mode & 077) != 0)
+                        privateThroughout = false;
+                }
+            }
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << row.what;
+        }
+        const int exit = row.meanwhile == Meanwhile::StagedCopyWatched ? 0 : ExitStatusOf(child);
+        switch (row.meanwhile) {
+            case Meanwhile::FolderRenamed:
+                if (!std::filesystem::exists(dir / "mv2")) {
+                    std::printf("skipped: %s (the run ended first)\n", row.what);
+                    break;
+                }
+                EXPECT_EQ(exit, 0) << row.what;
+                EXPECT_EQ(dir.Entries(), std::vector<std::string>{"mv2"}) << row.what;
+                EXPECT_EQ(ReadBytes(dir / "mv2/out"), plain) << row.what;
+                {
+                    std::size_t entries = 0;
+                    for ([[maybe_unused]] const auto& entry :
+                         std::filesystem::directory_iterator(dir / "mv2"))
+                        ++entries;
+                    EXPECT_EQ(entries, 1u) << row.what << ": a copy left beside the result";
+                }
+                break;
+            case Meanwhile::StagedCopyWatched:
+                EXPECT_TRUE(privateThroughout) << row.what;
+                EXPECT_EQ(ReadBytes(destination), plain) << row.what;
+                break;
+            case Meanwhile::Interrupted: {
+                const Bytes after = ReadBytes(destination);
+                EXPECT_TRUE(after == before || after == plain)
+                    << row.what << ": " << after.size() << " bytes, exit " << exit;
+                break;
+            }
+        }
+        EXPECT_TRUE(scratch.Entries().empty()) << row.what;
+    }
+}
+
+// What unsfx says when a write fails: the reason the system gave, on whichever thread met
+// it; after a damaged code stream, that the data is damaged and where the stream was kept.
+TEST(HostileDestinationTest, MessagesSayWhy) {
+    enum class Case { FileSizeLimit, FullDevice, ClosedPipe, FullFileSystem, DamagedStream };
+    const struct {
+        const char* what;
+        Case kind;
+        int exit;
+        std::vector<std::string> said;
+    } rows[] = {
+        {"past the file-size limit", Case::FileSizeLimit, WriteFailed, {"File too large"}},
+        {"-o - into /dev/full", Case::FullDevice, WriteFailed, {"No space left on device"}},
+        {"-o - into a closed pipe", Case::ClosedPipe, WriteFailed, {"Broken pipe"}},
+        {"in place on a full file system",
+         Case::FullFileSystem,
+         WriteFailed,
+         {"cannot write", "No space left on device"}},
+        {"a damaged code stream, the folder takes no new file",
+         Case::DamagedStream,
+         DecompressFailed,
+         {"the compressed data is damaged", "kept in", "takes no new file"}},
+    };
+    const Bytes plain = TextBytes(2000000, 41);
+    UnsfxCopy unsfx;
+    for (const auto& row : rows) {
+        TempDir dir;
+        TempDir scratch;
+        std::filesystem::permissions(dir.path(), std::filesystem::perms::all);
+        std::filesystem::permissions(scratch.path(), std::filesystem::perms::all);
+        ContainerSpec packed;
+        packed.compressed = true;
+        Bytes stream = Intermediate(plain);
+        stream.resize(stream.size() - 40);  // the code stream ends early, the sum is sound
+        WriteBytes(dir / "file.exe", row.kind == Case::DamagedStream ? MakeContainer(stream, packed)
+                                                                     : MakeContainer(plain));
+        chmod((dir / "file.exe").c_str(), 0644);
+        Limits limits;
+        std::string destination = dir / "out";
+        Bytes before;
+        int output = -1;
+        int ends[2] = {-1, -1};
+        bool mounted = false;
+        switch (row.kind) {
+            case Case::FileSizeLimit:
+                limits.fileSize = 1024000;  // ulimit -f 1000
+                break;
+            case Case::FullDevice:
+                destination = "-";
+                output = open("/dev/full", O_WRONLY | O_CLOEXEC);
+                break;
+            case Case::ClosedPipe:
+                destination = "-";
+                ASSERT_EQ(pipe2(ends, O_CLOEXEC), 0);
+                close(ends[0]);
+                output = ends[1];
+                break;
+            case Case::FullFileSystem:
+                std::filesystem::create_directory(dir / "small");
+                if (geteuid() != 0 ||
+                    mount("none", (dir / "small").c_str(), "tmpfs", 0, "size=1m") != 0) {
+                    std::printf("skipped: %s (no tmpfs to mount)\n", row.what);
+                    continue;
+                }
+                mounted = true;
+                before = RandomBytes(100000, 42);
+                destination = LockedFolderWithFile(dir / "small", before);
+                limits.unprivileged = true;
+                break;
+            case Case::DamagedStream:
+                if (geteuid() != 0) {
+                    std::printf("skipped: %s (needs root)\n", row.what);
+                    continue;
+                }
+                before = BytesOf("what stood there");
+                destination = LockedFolderWithFile(dir.path(), before);
+                limits.unprivileged = true;
+                break;
+        }
+        const std::string said = scratch / "said";
+        const int errors = open(said.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        setenv("TMPDIR", scratch.path().c_str(), 1);
+        const pid_t child =
+            unsfx.Start({"extract", dir / "file.exe", "-o", destination, "-p", "secret", "--force"},
+                        limits, output, errors);
+        unsetenv("TMPDIR");
+        close(errors);
+        if (output >= 0)
+            close(output);
+        EXPECT_EQ(ExitStatusOf(child), row.exit) << row.what;
+        const Bytes text = ReadBytes(said);
+        const std::string message(text.begin(), text.end());
+        for (const std::string& part : row.said)
+            EXPECT_NE(message.find(part), std::string::npos) << row.what << ": " << message;
+        if (!before.empty()) {
+            EXPECT_EQ(ReadBytes(destination), before) << row.what;
+        }
+        if (row.kind == Case::DamagedStream) {
+            // Kept where the message says, in the folder for temporary files.
+            EXPECT_EQ(scratch.Entries().size(), 2u) << row.what;
+            EXPECT_NE(message.find(scratch.path().string()), std::string::npos) << message;
+        }
+        if (mounted)
+            umount((dir / "small").c_str());
+    }
+}
+
+// In a child with a private mount namespace and a /dev of its own, where /dev/stdout and
+// /dev/fd are links as the system makes them: runs unsfx with `arguments`, its standard
+// output to `output`. The exit status, with DescriptorLeft added when /dev/stdout is no
+// longer a link afterwards; CannotRestrict when no namespace can be had.
+int InPrivateDev(const UnsfxCopy& unsfx, const std::vector<std::string>& arguments, int output) {
+    const pid_t child = fork();
+    if (child == 0) {
+        if (unshare(CLONE_NEWNS) != 0 ||
+            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount("none", "/dev", "tmpfs", 0, "mode=755") != 0 ||
+            mknod("/dev/null", S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+            symlink("/proc/self/fd/1", "/dev/stdout") != 0 ||
+            symlink("/proc/self/fd", "/dev/fd") != 0)
+            _exit(CannotRestrict);
+        const int exit = ExitStatusOf(unsfx.Start(arguments, {}, output));
+        struct stat info;
+        const bool link = lstat("/dev/stdout", &info) == 0 && S_ISLNK(info.st_mode);
+        _exit(exit | (link ? 0 : DescriptorLeft));
+    }
+    return ExitStatusOf(child);
+}
+
+// -o names an open descriptor: written as -o - writes, with or without --force, never
+// replaced by a file.
+TEST(HostileDestinationTest, DescriptorNamesAreStreams) {
+    const Bytes plain = TextBytes(300000, 51);
+    UnsfxCopy unsfx;
+    for (const char* name : {"/dev/stdout", "/dev/fd/1"}) {
+        for (bool force : {false, true}) {
+            TempDir dir;
+            WriteBytes(dir / "file.exe", MakeContainer(plain));
+            const std::string what = std::string(name) + (force ? ", --force" : "");
+            const int output = open((dir / "output").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+            std::vector<std::string> arguments = {"extract", dir / "file.exe", "-o", name,
+                                                  "-p",      "secret"};
+            if (force)
+                arguments.push_back("--force");
+            const int exit = InPrivateDev(unsfx, arguments, output);
+            close(output);
+            if (exit == CannotRestrict)
+                GTEST_SKIP() << "no private mount namespace here";
+            EXPECT_EQ(exit, 0) << what;
+            EXPECT_EQ(ReadBytes(dir / "output"), plain) << what;
+        }
+    }
+}
+
+// Three runs in one second, each the first process of its own PID namespace, each keeping
+// the stream of a damaged payload under a name of its own: the names differ.
+TEST(HostileDestinationTest, StagingNamesAreUnforeseeable) {
+    Bytes stream = Intermediate(TextBytes(50000, 52));
+    stream.resize(stream.size() - 40);
+    ContainerSpec packed;
+    packed.compressed = true;
+    UnsfxCopy unsfx;
+    TempDir dirs[3];
+    pid_t children[3];
+    for (int run = 0; run < 3; ++run) {
+        WriteBytes(dirs[run] / "file.exe", MakeContainer(stream, packed));
+        WriteBytes(dirs[run] / "out.lzw", BytesOf("taken"));  // the stream keeps its own name
+    }
+    for (int run = 0; run < 3; ++run) {
+        children[run] = fork();
+        if (children[run] == 0) {
+            if (unshare(CLONE_NEWPID) != 0)
+                _exit(CannotRestrict);
+            _exit(ExitStatusOf(unsfx.Start(
+                {"extract", dirs[run] / "file.exe", "-o", dirs[run] / "out", "-p", "secret"}, {})));
+        }
+    }
+    std::vector<std::string> names;
+    for (int run = 0; run < 3; ++run) {
+        const int exit = ExitStatusOf(children[run]);
+        if (exit == CannotRestrict)
+            GTEST_SKIP() << "no PID namespace here";
+        EXPECT_EQ(exit, DecompressFailed);
+        for (const std::string& entry : dirs[run].Entries()) {
+            if (entry[0] == '~')
+                names.push_back(entry);
+        }
+    }
+    ASSERT_EQ(names.size(), 3u);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::unique(names.begin(), names.end()), names.end()) << names[0];
+}
 }  // namespace
 }  // namespace sfx

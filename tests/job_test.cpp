@@ -61,10 +61,11 @@ TEST(ExtractTest, UncompressedAndCompressedSucceed) {
     job.SetLzwProgress(WatchPath);
     job.SetDecryptProgress(WatchPath);
     ASSERT_TRUE(job.Extract((dir / "packed.exe").c_str(), (dir / "report.doc").c_str(), "secret"));
-    // The staged file sits beside the destination, private; the stream is decoded as it is
-    // decrypted, so no other file is written.
+    // The staged file sits beside the destination, private, or has no name at all where the
+    // file system allows it; the stream is decoded as it is decrypted, so no other file is
+    // written.
     EXPECT_FALSE(sawWatchedPath);
-    EXPECT_EQ(mostOwnFiles, 1u);
+    EXPECT_LE(mostOwnFiles, 1u);
     EXPECT_EQ(ReadBytes(dir / "report.doc"), plain);
     EXPECT_EQ(dir.Entries(),
               (std::vector<std::string>{"a.txt", "packed.exe", "plain.exe", "report.doc"}));
