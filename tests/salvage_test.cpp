@@ -34,8 +34,10 @@ struct Made {
     std::size_t payloadAt = 0;  // the first payload byte in the file
 };
 
-Made Make(const Bytes& payload, bool compressed, const Bytes& stub = BytesOf("MZ-stub-bytes")) {
+Made Make(const Bytes& payload, bool compressed, const Bytes& stub = BytesOf("MZ-stub-bytes"),
+          const std::string& password = "secret") {
     ContainerSpec spec;
+    spec.password = password;
     spec.compressed = compressed;
     spec.stub = stub;
     spec.description = BytesOf("desc");
@@ -113,6 +115,10 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
     const Made stored = Make(text, false);
     const Made packed = Make(stream, true);
     const Made decoyed = Make(text, false, StubWithMagic());
+    // Keyed as on Windows from "café" in code page 1252, and from its UTF-8 bytes as an older
+    // packer did; typed here in UTF-8.
+    const Made windowsKeyed = Make(text, false, BytesOf("MZ-stub-bytes"), "caf\xe9");
+    const Made utf8Keyed = Make(stream, true, BytesOf("MZ-stub-bytes"), "caf\xc3\xa9");
     const std::size_t s = stored.payloadAt;
     const std::size_t p = packed.payloadAt;
     const std::size_t half = p + (stream.size() / 2 & ~std::size_t{7});
@@ -236,7 +242,12 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          "wrong password; nothing was written"},
         {"packed-wrong-password", packed.file, "bad", WrongPassword, std::nullopt},
         {"packed-cut-wrong-password", Cut(packed.file, half), "bad", WrongPassword, std::nullopt},
+        {"stored-cut-keyed-in-the-code-page", Cut(windowsKeyed.file, s + 8 * 1000), "caf\xc3\xa9",
+         DataDamaged, Prefix(text, 8 * 1000)},
+        {"packed-keyed-with-the-bytes-typed", utf8Keyed.file, "caf\xc3\xa9", Ok, plain},
     };
+    // The terminal's character set, from which a password is converted to the code page.
+    SetEnv("LC_ALL", "C.UTF-8");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::string source = dir / (std::string(row.name) + ".exe");
@@ -279,6 +290,7 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
             EXPECT_FALSE(std::filesystem::exists(plainOut));
         }
     }
+    UnsetEnv("LC_ALL");
 }
 
 TEST(SalvageTest, TestReportsWithoutWritingAndNeverClobbers) {
