@@ -7,6 +7,7 @@
 #include "cipher/byte_sum.h"
 #include "cipher/key.h"
 #include "lzw/lzw_decoder.h"
+#include "lzw/lzw_dictionary.h"
 #include "platform/allocation.h"
 #include "platform/bytes.h"
 #include "platform/files.h"
@@ -193,21 +194,6 @@ bool SalvageStored(PayloadReader& reader, std::FILE* out, SalvageReport& report)
     return true;
 }
 
-// The dictionary of one decoding, released on every return.
-struct Dictionary {
-    std::uint32_t* prefixCodes =
-        static_cast<std::uint32_t*>(platform::Allocate(LzwDictionarySize * sizeof(std::uint32_t)));
-    std::uint8_t* suffixBytes = static_cast<std::uint8_t*>(platform::Allocate(LzwDictionarySize));
-
-    Dictionary() = default;
-    Dictionary(const Dictionary&) = delete;
-    Dictionary& operator=(const Dictionary&) = delete;
-    ~Dictionary() {
-        platform::Release(prefixCodes);
-        platform::Release(suffixBytes);
-    }
-};
-
 // The width of the code at position k (from 1) since the start or the last clear: the
 // decoder widens when its next free code, 257 + k after the k-th code, reaches 2^width - 1.
 int WidthAt(std::int64_t position) {
@@ -336,8 +322,8 @@ void NoteLoss(SalvageReport& report, std::int64_t at) {
 // Decodes segment after segment into `out`; a segment that fails or ends in a stray end
 // code loses its rest, the next starts at its clear code.
 bool DecodeSegments(PayloadReader& reader, std::FILE* out, SalvageReport& report) {
-    Dictionary dictionary;
-    if (dictionary.prefixCodes == nullptr || dictionary.suffixBytes == nullptr) {
+    LzwDictionary dictionary;
+    if (!dictionary.Allocated()) {
         report.status = OutOfMemory;
         return false;
     }

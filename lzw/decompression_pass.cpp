@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/allocation.h"
+#include "lzw/lzw_dictionary.h"
 #include "platform/files.h"
 #include "platform/own_file.h"
 
@@ -22,22 +22,6 @@ bool CopyPath(char* text, const char* path) {
     return true;
 }
 
-// The decoder's dictionary for one run, released on every return.
-struct Dictionary {
-    std::uint32_t* prefixCodes =
-        static_cast<std::uint32_t*>(platform::Allocate(LzwDictionarySize * sizeof(std::uint32_t)));
-    std::uint8_t* suffixBytes = static_cast<std::uint8_t*>(platform::Allocate(LzwDictionarySize));
-
-    Dictionary() = default;
-    Dictionary(const Dictionary&) = delete;
-    Dictionary& operator=(const Dictionary&) = delete;
-    ~Dictionary() {
-        platform::Release(prefixCodes);
-        platform::Release(suffixBytes);
-    }
-    bool Allocated() const { return prefixCodes != nullptr && suffixBytes != nullptr; }
-};
-
 bool Fail(ExtractionJob& job, ExtractStatus code, PassOutput& output) {
     output.Abandon();
     job.status = code;
@@ -45,7 +29,7 @@ bool Fail(ExtractionJob& job, ExtractStatus code, PassOutput& output) {
 }
 
 // Checks the magic, opens outputPath when there is one, decodes and finishes the output.
-bool DecodeInto(ExtractionJob& job, Dictionary& dictionary, LzwSource& input, PassOutput& output,
+bool DecodeInto(ExtractionJob& job, LzwDictionary& dictionary, LzwSource& input, PassOutput& output,
                 const char* outputPath) {
     std::uint8_t magic[4];
     std::size_t got = 0;
@@ -81,7 +65,7 @@ bool DecodeInto(ExtractionJob& job, Dictionary& dictionary, LzwSource& input, Pa
 bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
                             const char* destinationPath) {
     PassOutput output;
-    Dictionary dictionary;
+    LzwDictionary dictionary;
     if (!dictionary.Allocated())
         return Fail(job, OutOfMemory, output);
     char inputPath[PathTextSize];
@@ -101,7 +85,7 @@ bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
 }
 
 bool DecompressionPass::RunFrom(ExtractionJob& job, LzwSource& input, PassOutput& output) {
-    Dictionary dictionary;
+    LzwDictionary dictionary;
     if (!dictionary.Allocated())
         return Fail(job, OutOfMemory, output);
     return DecodeInto(job, dictionary, input, output, nullptr);
