@@ -16,11 +16,8 @@
 #include "cli/password_source.h"
 #include "cli/source_file.h"
 #include "engine/status.h"
-<<<<<<< HEAD
-#include "platform/download_safety.h"
-=======
 #include "platform/code_page.h"
->>>>>>> codepage23
+#include "platform/download_safety.h"
 #include "platform/files.h"
 #include "platform/temporaries.h"
 
