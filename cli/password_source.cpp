@@ -67,6 +67,7 @@ const char* TypedProblem(platform::SecretRead read) {
 
 bool TakePasswordArgument(char** argv, const Arguments& arguments, unsigned page, Secret& given,
                           std::string& error) {
+    error.clear();
     if (!platform::SystemTextIsWide) {
         if (!given.Take(arguments.password))  // its length was checked with the arguments
             error = "the password is longer than 255 characters";
