@@ -200,13 +200,16 @@ struct Reader {
         if (value.missing)
             Fail(std::string(arg) + " needs a value");
         else
-            SetValue(found.option, value.text);
+            SetValue(found.option, value.text, i, static_cast<std::size_t>(value.text - argv[i]));
     }
 
-    void SetValue(Option option, char* text) {
+    // `text` is argv[index] from byte `offset` on.
+    void SetValue(Option option, char* text, int index, std::size_t offset) {
         if (option == Option::Password) {
             arguments.passwordArguments.push_back(text);
             arguments.password = text;
+            arguments.passwordIndex = index;
+            arguments.passwordOffset = offset;
         } else if (option == Option::Output) {
             arguments.output = text;
         } else if (option == Option::CodePage) {

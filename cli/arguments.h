@@ -1,6 +1,7 @@
 // The command line of unsfx.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,8 @@ struct Arguments {
     std::vector<std::string> files;
     const char* output = nullptr;  // -o: a file, a folder or "-"
     char* password = nullptr;      // the last -p: points into argv
+    int passwordIndex = 0;         // ... into argv[passwordIndex], from this byte on
+    std::size_t passwordOffset = 0;
     // Every -p value in argv: all are blanked once the password has been taken, so that none
     // stays in the process list.
     std::vector<char*> passwordArguments;

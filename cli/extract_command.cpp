@@ -212,13 +212,15 @@ int ExtractOne(const Arguments& arguments, const std::string& file, const Secret
         return failure;
     Secret asked;
     const char* password = nullptr;
-    if (int failure = PasswordFor(file, one.header, arguments.codePage, given, asked, password))
+    bool inCodePage = false;
+    if (int failure =
+            PasswordFor(file, one.header, arguments.codePage, given, asked, password, inCodePage))
         return failure;
     // The key is made from the password in the code page; the bytes as given are the second
-    // try, when they differ.
+    // try, when they differ. A password taken into the code page from the start has no other.
     Secret converted;
     const char* asGiven = nullptr;
-    if (one.header.passwordProtected != 0 &&
+    if (one.header.passwordProtected != 0 && !inCodePage &&
         PasswordInCodePage(password, arguments.codePage, converted) &&
         std::strcmp(converted.text(), password) != 0) {
         asGiven = password;

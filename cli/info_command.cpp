@@ -9,8 +9,26 @@
 #include "cli/source_file.h"
 #include "cli/text.h"
 #include "engine/container.h"
+#include "platform/terminal.h"
 
 namespace sfx::cli {
+
+namespace {
+
+// One line of a text from the container: a console is given the characters themselves
+// (whatever its own code page), anything else the text in the terminal's character set.
+void ShowText(const char* label, const char* text, std::size_t length, unsigned page) {
+    std::fputs(label, stdout);
+    if (platform::TerminalTakesUnicode(stdout)) {
+        const std::string shown = PrintableText(text, length, page, true) + "\n";
+        if (platform::WriteTerminalText(stdout, shown.c_str()))
+            return;
+        // The console refused it: the text goes the way of any other line.
+    }
+    std::printf("%s\n", PrintableText(text, length, page).c_str());
+}
+
+}  // namespace
 
 int ShowInfo(const Arguments& arguments, const std::string& file) {
     ContainerHeader header;
@@ -50,10 +68,8 @@ int ShowInfo(const Arguments& arguments, const std::string& file) {
         return 0;
     }
     std::printf("%s\n", Printable(file).c_str());
-    std::printf("  description:       %s\n",
-                PrintableText(description, descriptionLength, page).c_str());
-    std::printf("  riddle:            %s\n",
-                PrintableText(header.riddle, riddleLength, page).c_str());
+    ShowText("  description:       ", description, descriptionLength, page);
+    ShowText("  riddle:            ", header.riddle, riddleLength, page);
     std::printf("  password needed:   %s\n", protectedByPassword ? "yes" : "no");
     std::printf("  compressed:        %s\n", compressed ? "yes" : "no");
     std::printf("  payload size:      %ld bytes\n", static_cast<long>(placement.payloadSize));

@@ -53,10 +53,12 @@ int Run(int argc, char** argv) {
     Arguments arguments;
     std::string error;
     const bool parsed = ParseArguments(argc, argv, arguments, error);
+    if (parsed && arguments.codePage == 0)
+        arguments.codePage = platform::SystemCodePage();
     // The password leaves the process list before anything else happens.
     Secret given;
-    if (parsed && arguments.password != nullptr)
-        given.Take(arguments.password);  // its length was checked with the arguments
+    const bool taken = !parsed || arguments.password == nullptr ||
+                       TakePasswordArgument(argv, arguments, arguments.codePage, given, error);
     BlankPasswordArguments(arguments);
     if (!parsed)
         return UsageError(error);
@@ -71,10 +73,10 @@ int Run(int argc, char** argv) {
         default:
             break;
     }
+    if (!taken)
+        return UsageError(error);
     // Texts reach the terminal, and passwords come from it, in the locale's character set.
     std::setlocale(LC_CTYPE, "");
-    if (arguments.codePage == 0)
-        arguments.codePage = platform::SystemCodePage();
     if (int failure = LimitThreadsFromEnvironment())
         return failure;
     if (int failure = GivenPassword(arguments, given))

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/code_page.h"
 #include "platform/file_checks.h"
 #include "platform/files.h"
 #include "platform/terminal.h"
@@ -15,6 +16,7 @@ namespace sfx::cli {
 void Secret::Clear() {
     Wipe(text_, sizeof text_);
     present_ = false;
+    inCodePage_ = false;
 }
 
 bool Secret::Take(const char* text) {
@@ -22,6 +24,13 @@ bool Secret::Take(const char* text) {
     if (!platform::CopyWhole(text_, text, sizeof text_))
         return false;
     present_ = true;
+    return true;
+}
+
+bool Secret::TakeInCodePage(const char* text) {
+    if (!Take(text))
+        return false;
+    inCodePage_ = true;
     return true;
 }
 
@@ -47,11 +56,11 @@ Secret::FileRead FromTerminal(platform::SecretRead read) {
 
 }  // namespace
 
-Secret::FileRead Secret::ReadFirstLine(const char* path, int& error) {
+Secret::FileRead Secret::ReadFirstLine(const char* path, unsigned page, int& error) {
     Clear();
     const bool fromInput = std::strcmp(path, "-") == 0;
     if (fromInput && platform::IsTerminal(stdin)) {
-        const FileRead read = FromTerminal(Prompt("Password: "));
+        const FileRead read = FromTerminal(Prompt("Password: ", page));
         if (read == FileRead::Read && text_[0] == '\0') {
             Clear();
             return FileRead::Empty;
@@ -95,10 +104,11 @@ Secret::FileRead Secret::ReadFirstLine(const char* path, int& error) {
     return result;
 }
 
-platform::SecretRead Secret::Prompt(const char* prompt) {
+platform::SecretRead Secret::Prompt(const char* prompt, unsigned page) {
     Clear();
-    const platform::SecretRead result = platform::ReadSecretLine(prompt, text_, sizeof text_);
+    const platform::SecretRead result = platform::ReadSecretLine(prompt, page, text_, sizeof text_);
     present_ = result == platform::SecretRead::Read;
+    inCodePage_ = present_ && platform::SystemTextIsWide;
     return result;
 }
 

@@ -23,24 +23,32 @@ class Secret {
 
     bool present() const { return present_; }
     const char* text() const { return text_; }
+    // True when the text is already in the code page the key is made in (taken from a wide
+    // command line or console), false when it is in the locale's encoding.
+    bool inCodePage() const { return inCodePage_; }
     void Clear();
 
     // Copies the text; false (and nothing kept) when it has more than 255 characters.
     bool Take(const char* text);
+    // The same for a text already in the code page the key is made in.
+    bool TakeInCodePage(const char* text);
 
     // Reads the first line of `path` ("-" is standard input) without its line end, reading
     // no more than the longest password and a line end. Standard input that is a terminal
     // is read with echo off after the prompt "Password: ". Only a line of 1 to 255 bytes
-    // without NUL is taken; `error` holds the reason of Unreadable.
+    // without NUL is taken; `error` holds the reason of Unreadable. `page` is the code page
+    // the key is made in.
     enum class FileRead { Read, TooLong, HasNul, NotAnsi, Empty, Unreadable };
-    FileRead ReadFirstLine(const char* path, int& error);
+    FileRead ReadFirstLine(const char* path, unsigned page, int& error);
 
-    // Asks on the terminal, echo off.
-    platform::SecretRead Prompt(const char* prompt);
+    // Asks on the terminal, echo off; where the console is wide (Windows) what is typed is
+    // taken into code page `page` at once.
+    platform::SecretRead Prompt(const char* prompt, unsigned page);
 
   private:
     char text_[PasswordCapacity] = {};
     bool present_ = false;
+    bool inCodePage_ = false;
 };
 
 }  // namespace sfx::cli

@@ -42,7 +42,9 @@ std::string PromptText(const std::string& file, const ContainerHeader& header, u
     std::string prompt;
     const std::size_t riddleLength = strnlen(header.riddle, RiddleSize - 1);
     if (riddleLength > 0)
-        prompt += "Riddle: " + PrintableText(header.riddle, riddleLength, page) + "\n";
+        prompt += "Riddle: " +
+                  PrintableText(header.riddle, riddleLength, page, platform::SystemTextIsWide) +
+                  "\n";
     prompt += "Password for " + Printable(file) + ": ";
     return prompt;
 }
@@ -63,12 +65,39 @@ const char* TypedProblem(platform::SecretRead read) {
 
 }  // namespace
 
+bool TakePasswordArgument(char** argv, const Arguments& arguments, unsigned page, Secret& given,
+                          std::string& error) {
+    error.clear();
+    if (!platform::SystemTextIsWide) {
+        if (!given.Take(arguments.password))  // its length was checked with the arguments
+            error = "the password is longer than 255 characters";
+        return error.empty();
+    }
+    // Room for the longest password, so that no copy is left behind by a growing buffer.
+    std::u32string characters;
+    characters.reserve(PasswordCapacity);
+    std::string bytes;
+    bytes.reserve(4 * PasswordCapacity);
+    char32_t missing = 0;
+    if (!platform::ArgumentCharacters(argv, arguments.passwordIndex, arguments.passwordOffset,
+                                      characters))
+        error = "the password given with -p is not valid text";
+    else if (!platform::EncodeToCodePage(characters, page, bytes, missing))
+        error = "the password holds a character code page " + std::to_string(page) + " lacks";
+    else if (!given.TakeInCodePage(bytes.c_str()))
+        error = "the password is longer than 255 bytes in code page " + std::to_string(page);
+    Wipe(characters.data(), characters.size() * sizeof characters[0]);
+    Wipe(bytes.data(), bytes.size());
+    return error.empty();
+}
+
 int GivenPassword(const Arguments& arguments, Secret& given) {
     if (given.present() || arguments.command == Command::Info)
         return 0;
     if (arguments.passwordFile != nullptr) {
         int error = 0;
-        const Secret::FileRead read = given.ReadFirstLine(arguments.passwordFile, error);
+        const Secret::FileRead read =
+            given.ReadFirstLine(arguments.passwordFile, arguments.codePage, error);
         if (read == Secret::FileRead::Read)
             return 0;
         return UsageError(PasswordFileProblem(read, Quoted(arguments.passwordFile), error), false);
@@ -81,22 +110,25 @@ int GivenPassword(const Arguments& arguments, Secret& given) {
 }
 
 int PasswordFor(const std::string& file, const ContainerHeader& header, unsigned page,
-                const Secret& given, Secret& asked, const char*& password) {
+                const Secret& given, Secret& asked, const char*& password, bool& inCodePage) {
+    inCodePage = false;
     if (header.passwordProtected == 0) {
         password = AnyPassword;
         return 0;
     }
     if (given.present()) {
         password = given.text();
+        inCodePage = given.inCodePage();
         return 0;
     }
-    const platform::SecretRead read = asked.Prompt(PromptText(file, header, page).c_str());
+    const platform::SecretRead read = asked.Prompt(PromptText(file, header, page).c_str(), page);
     if (read == platform::SecretRead::NoTerminal)
         return UsageError(Quoted(file) +
                           ": needs a password: give -p, --password-file or UNSFX_PASSWORD "
                           "(standard input is no terminal to ask on)");
     if (read == platform::SecretRead::Read && asked.text()[0] != '\0') {
         password = asked.text();
+        inCodePage = asked.inCodePage();
         return 0;
     }
     return UsageError(Quoted(file) + ": " + TypedProblem(read), false);

@@ -42,11 +42,15 @@ void AppendUnit(std::string& out, unsigned unit) {
 
 }  // namespace
 
-std::string PrintableText(const char* text, std::size_t length, unsigned page) {
+std::string PrintableText(const char* text, std::size_t length, unsigned page, bool unicode) {
     std::string out;
     for (const platform::CodePageCharacter& one : Characters(text, length, page)) {
         if (one.valid && one.character == '\\') {
             out += "\\\\";
+            continue;
+        }
+        if (one.valid && !IsControl(one.character) && unicode) {
+            platform::AppendUtf8(one.character, out);
             continue;
         }
         if (one.valid && !IsControl(one.character) &&

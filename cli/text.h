@@ -21,7 +21,10 @@ std::string JsonString(const std::string& text);
 // character in the terminal's character set; an invalid byte, a control character (C0, DEL,
 // C1, the bidirectional and other invisible format characters) or a character the terminal
 // cannot show becomes the \xNN of each of its bytes, and a backslash \\, as Printable does.
-std::string PrintableText(const char* text, std::size_t length, unsigned page);
+// With `unicode` (for a terminal that takes Unicode, platform::TerminalTakesUnicode) the
+// characters are UTF-8 instead, every one shown.
+std::string PrintableText(const char* text, std::size_t length, unsigned page,
+                          bool unicode = false);
 
 // The same text as a quoted JSON string of ASCII only: a character beyond ASCII as \uXXXX
 // (a pair of them above U+FFFF), a control character as Printable's JSON form, a byte that

@@ -7,8 +7,12 @@
 #include <cwchar>
 #include <string>
 
+#include "platform/bytes.h"
+
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <iconv.h>
 #include <langinfo.h>
@@ -168,6 +172,64 @@ bool AppendForTerminal(char32_t character, std::string& out) {
     return EncodeOne(page, character, out);
 }
 
+namespace {
+
+// True when the C library's argv entry is `wide` in the ANSI code page, converted as the
+// system converts the command line for GetCommandLineA (best fit, '?' for the rest): then
+// both are the same argument, however each split the command line.
+bool SameArgument(const wchar_t* wide, const char* ansi) {
+    const int size = WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return false;
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    const bool same =
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, bytes.data(), size, nullptr, nullptr) == size &&
+        std::strcmp(bytes.c_str(), ansi) == 0;
+    Wipe(bytes.data(), bytes.size());  // it may be a password
+    return same;
+}
+
+// The characters of UTF-16 text; false at a lone surrogate.
+bool FromUtf16(const wchar_t* wide, std::u32string& out) {
+    out.clear();
+    for (const wchar_t* at = wide; *at != L'\0'; ++at) {
+        char32_t c = static_cast<char16_t>(*at);
+        const char32_t next = static_cast<char16_t>(at[1]);
+        if (c >= 0xd800 && c <= 0xdbff && next >= 0xdc00 && next <= 0xdfff) {
+            c = 0x10000 + ((c - 0xd800) << 10) + (next - 0xdc00);
+            ++at;
+        } else if (c >= 0xd800 && c <= 0xdfff) {
+            return false;
+        }
+        out.push_back(c);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ArgumentCharacters(char** argv, int index, std::size_t offset, std::u32string& out) {
+    out.clear();
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    bool fromWide = false;
+    bool valid = false;
+    if (wide != nullptr) {
+        if (index > 0 && index < count && SameArgument(wide[index], argv[index])) {
+            fromWide = true;
+            valid = FromUtf16(wide[index], out);
+        }
+        for (int i = 0; i < count; ++i) Wipe(wide[i], std::wcslen(wide[i]) * sizeof(wchar_t));
+        LocalFree(wide);
+    }
+    if (!fromWide)
+        valid = DecodeLocaleText(argv[index], out);
+    if (!valid || offset > out.size())
+        return false;
+    out.erase(0, offset);  // "--name=": ASCII, one character a byte
+    return true;
+}
+
 unsigned SystemCodePage() {
     const unsigned page = GetACP();
     return FindCodePage(std::to_string(page)) != 0 ? page : WesternCodePage;
@@ -316,6 +378,13 @@ bool AppendForTerminal(char32_t character, std::string& out) {
     return converter.open() && EncodeOne(converter, character, out);
 }
 
+bool ArgumentCharacters(char** argv, int index, std::size_t offset, std::u32string& out) {
+    if (!DecodeLocaleText(argv[index], out) || offset > out.size())
+        return false;
+    out.erase(0, offset);  // "--name=": ASCII, one character a byte
+    return true;
+}
+
 unsigned SystemCodePage() {
     for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
         const char* value = std::getenv(name);
@@ -326,6 +395,27 @@ unsigned SystemCodePage() {
 }
 
 #endif
+
+void AppendUtf8(char32_t c, std::string& out) {
+    if (c < 0x80) {
+        out.push_back(static_cast<char>(c));
+        return;
+    }
+    char bytes[4];
+    std::size_t length = 0;
+    if (c < 0x800) {
+        bytes[length++] = static_cast<char>(0xc0 | (c >> 6));
+    } else if (c < 0x10000) {
+        bytes[length++] = static_cast<char>(0xe0 | (c >> 12));
+        bytes[length++] = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    } else {
+        bytes[length++] = static_cast<char>(0xf0 | (c >> 18));
+        bytes[length++] = static_cast<char>(0x80 | ((c >> 12) & 0x3f));
+        bytes[length++] = static_cast<char>(0x80 | ((c >> 6) & 0x3f));
+    }
+    bytes[length++] = static_cast<char>(0x80 | (c & 0x3f));
+    out.append(bytes, length);
+}
 
 namespace {
 

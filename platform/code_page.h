@@ -55,6 +55,26 @@ bool DecodeLocaleText(std::string_view text, std::u32string& out);
 // nothing appended, when that set has no such character.
 bool AppendForTerminal(char32_t character, std::string& out);
 
+// True where the system hands the command line and the console's input and output over as
+// UTF-16 (Windows): texts then go from them straight into a code page and to the console as
+// Unicode, never through the ANSI code page. False on POSIX, where they are the locale's bytes.
+#ifdef _WIN32
+inline constexpr bool SystemTextIsWide = true;
+#else
+inline constexpr bool SystemTextIsWide = false;
+#endif
+
+// The characters of the program's argument argv[index] (index 1 or more), from byte `offset`
+// on (past an ASCII "--name=" the value is attached to). On Windows they come from the wide
+// command line (GetCommandLineW, split by CommandLineToArgvW), where none is lost to the ANSI
+// code page the C library's argv holds, provided that argument is the one argv[index] was made
+// from; else, and on POSIX, argv[index] is decoded as DecodeLocaleText does. False when it is
+// not valid text.
+bool ArgumentCharacters(char** argv, int index, std::size_t offset, std::u32string& out);
+
+// Appends the character as UTF-8.
+void AppendUtf8(char32_t character, std::string& out);
+
 // The ANSI code page Windows gives a system locale: the language and territory of a POSIX
 // locale name ("ru_RU.UTF-8", "zh_TW", "sr_RS@latin"); WesternCodePage for any other.
 unsigned CodePageOfLocale(std::string_view locale);

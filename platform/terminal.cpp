@@ -1,6 +1,7 @@
 #include "platform/terminal.h"
 
 #include <cstring>
+#include <string>
 
 #include "platform/bytes.h"
 #include "platform/interrupts.h"
@@ -78,10 +79,21 @@ BOOL WINAPI RestoreEchoOnBreak(DWORD) {
     return FALSE;  // the next handler, at last the default one, ends the process
 }
 
-void WriteText(HANDLE handle, const char* text) {
+// Writes UTF-8 text to a console as UTF-16, which it shows whatever its own code page.
+bool WriteText(HANDLE handle, const char* text) {
+    const int length = static_cast<int>(std::strlen(text));
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    if (length == 0)
+        return true;
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text, length, nullptr, 0);
+    if (units <= 0)
+        return false;
+    std::wstring wide(static_cast<std::size_t>(units), L'\0');
     DWORD written = 0;
-    if (handle != INVALID_HANDLE_VALUE)
-        WriteFile(handle, text, static_cast<DWORD>(std::strlen(text)), &written, nullptr);
+    return MultiByteToWideChar(CP_UTF8, 0, text, length, wide.data(), units) == units &&
+           WriteConsoleW(handle, wide.data(), static_cast<DWORD>(units), &written, nullptr) &&
+           written == static_cast<DWORD>(units);
 }
 
 }  // namespace
@@ -89,6 +101,14 @@ void WriteText(HANDLE handle, const char* text) {
 bool IsTerminal(std::FILE* stream) {
     DWORD mode = 0;
     return GetConsoleMode(HandleOf(stream), &mode) != 0;
+}
+
+bool TerminalTakesUnicode(std::FILE* stream) {
+    return IsTerminal(stream);
+}
+
+bool WriteTerminalText(std::FILE* stream, const char* utf8) {
+    return std::fflush(stream) == 0 && WriteText(HandleOf(stream), utf8);
 }
 
 int TerminalColumns(std::FILE* stream) {
@@ -120,10 +140,12 @@ struct PromptOutput {
     }
 };
 
-// The console's byte input is in its OEM code page, where "ä" is another byte than in the
-// ANSI one: the characters are read as UTF-16 and each taken into ANSI, byte by byte.
+// The console's byte input is in its own code page, where "ä" may be another byte than in
+// the code page the key is made in: the characters are read as UTF-16 and each taken into
+// that code page, byte by byte.
 struct AnsiConsoleReader {
     HANDLE input;
+    UINT page;
     wchar_t units[2] = {};
     char bytes[4] = {};
     int byteCount = 0;
@@ -144,9 +166,9 @@ struct AnsiConsoleReader {
             int count = 1;
             if (units[0] >= 0xD800 && units[0] <= 0xDBFF &&
                 ReadConsoleW(input, &units[1], 1, &got, nullptr) && got == 1)
-                count = 2;  // a surrogate pair, which no ANSI code page has
+                count = 2;  // a surrogate pair, which no Windows code page has
             BOOL usedDefault = FALSE;
-            byteCount = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, units, count, bytes,
+            byteCount = WideCharToMultiByte(page, WC_NO_BEST_FIT_CHARS, units, count, bytes,
                                             sizeof bytes, nullptr, &usedDefault);
             byteAt = 0;
             if (byteCount <= 0 || usedDefault) {
@@ -161,7 +183,7 @@ struct AnsiConsoleReader {
 
 }  // namespace
 
-SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacity) {
+SecretRead ReadSecretLine(const char* prompt, unsigned page, char* lineOut, std::size_t capacity) {
     HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
     DWORD mode = 0;
     if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode))
@@ -181,7 +203,7 @@ SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacit
     WriteText(output.handle, prompt);
     SecretRead result;
     {
-        AnsiConsoleReader reader{input};
+        AnsiConsoleReader reader{input, page};
         result = CollectLine([&reader]() { return reader.Next(); }, lineOut, capacity);
         if (result == SecretRead::Read && reader.notAnsi) {
             Wipe(lineOut, capacity);
@@ -286,7 +308,15 @@ int TerminalColumns(std::FILE* stream) {
     return size.ws_col;
 }
 
-SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacity) {
+bool TerminalTakesUnicode(std::FILE*) {
+    return false;
+}
+
+bool WriteTerminalText(std::FILE* stream, const char* utf8) {
+    return std::fputs(utf8, stream) >= 0;
+}
+
+SecretRead ReadSecretLine(const char* prompt, unsigned, char* lineOut, std::size_t capacity) {
     if (!isatty(STDIN_FILENO))
         return SecretRead::NoTerminal;
     if (tcgetattr(STDIN_FILENO, &savedMode) != 0)

@@ -12,6 +12,15 @@ bool IsTerminal(std::FILE* stream);
 // The width in columns of the terminal behind the stream, or 0 when it is not known.
 int TerminalColumns(std::FILE* stream);
 
+// True when texts written to the stream should be Unicode: a Windows console, which
+// WriteTerminalText writes through WriteConsoleW whatever its own code page. Always false on
+// POSIX and for a stream that is redirected.
+bool TerminalTakesUnicode(std::FILE* stream);
+
+// Writes `utf8` to the stream, which TerminalTakesUnicode says takes Unicode: to the console
+// as UTF-16, after what the stream holds buffered. False when the write fails.
+bool WriteTerminalText(std::FILE* stream, const char* utf8);
+
 enum class SecretRead {
     Read,        // a line was read
     TooLong,     // the line does not fit; nothing is kept
@@ -25,9 +34,10 @@ enum class SecretRead {
 // when that is the terminal), turns echo off, reads one line into lineOut (capacity bytes,
 // terminated, without its line end) and turns echo back on. Echo is also restored when the
 // process is interrupted or terminated while it waits (Ctrl-C, hang-up). Whatever of the
-// line passed through lineOut is wiped on every result but Read. On Windows the line is
-// read from the console as UTF-16 and taken into the ANSI code page, which passwords given
-// otherwise (-p, the environment, the extractor's dialog) are in.
-SecretRead ReadSecretLine(const char* prompt, char* lineOut, std::size_t capacity);
+// line passed through lineOut is wiped on every result but Read. On Windows the prompt is
+// UTF-8, shown on the console as Unicode, and the line is read from the console as UTF-16
+// and taken into code page `page`, the one the key is made in (NotAnsi when it lacks a
+// character); on POSIX the line is the terminal's bytes and `page` is not used.
+SecretRead ReadSecretLine(const char* prompt, unsigned page, char* lineOut, std::size_t capacity);
 
 }  // namespace sfx::platform

@@ -64,23 +64,36 @@ int UsageError(const std::string& message) {
     return ExitUsage;
 }
 
+// An option's value: its bytes in argv, and where they stand there (argv[index] from byte
+// `offset` on: past "--name=" when attached), for the texts to be read from there as
+// characters.
+struct Value {
+    const char* text = nullptr;
+    int index = 0;
+    std::size_t offset = 0;
+};
+
 struct Arguments {
-    const char* stub = nullptr;
-    const char* input = nullptr;
-    const char* output = nullptr;
-    const char* password = nullptr;
+    char** argv = nullptr;
+    Value stub;
+    Value input;
+    Value output;
+    Value password;
     bool noPassword = false;
     bool compress = false;
-    const char* riddle = nullptr;
-    const char* description = nullptr;
-    const char* codePage = nullptr;
+    Value riddle;
+    Value description;
+    Value codePage;
     bool verbose = false;
 };
 
-// Takes a text given in the locale's encoding into the code page; false after saying why.
-bool ToCodePage(const char* option, const char* text, unsigned page, std::string& out) {
+// Takes a text given on the command line into the code page; false after saying why. Where
+// the command line is wide (Windows) its characters are read from there, none lost to the
+// ANSI code page; elsewhere its bytes are in the locale's encoding.
+bool ToCodePage(const char* option, const Arguments& arguments, const Value& value, unsigned page,
+                std::string& out) {
     std::u32string characters;
-    if (!sfx::platform::DecodeLocaleText(text, characters)) {
+    if (!sfx::platform::ArgumentCharacters(arguments.argv, value.index, value.offset, characters)) {
         std::fprintf(stderr,
                      "sfx-pack: %s: the text is not valid in the locale's encoding (see LANG, "
                      "LC_ALL)\n",
@@ -102,7 +115,7 @@ bool ToCodePage(const char* option, const char* text, unsigned page, std::string
 struct ValueOption {
     const char* shortName;
     const char* longName;
-    const char* Arguments::*value;
+    Value Arguments::*value;
 };
 struct FlagOption {
     const char* shortName;
@@ -185,11 +198,16 @@ int TakeOption(int argc, char** argv, int& i, Arguments& arguments) {
         const char* attached = AttachedValue(option, value.shortName, value.longName);
         if (attached == nullptr && !Is(option, value.shortName, value.longName))
             continue;
-        if (arguments.*value.value != nullptr)
+        Value& into = arguments.*value.value;
+        if (into.text != nullptr)
             return UsageError(std::string(value.longName) + " given twice");
         if (attached == nullptr && i + 1 >= argc)
             return UsageError(std::string(value.longName) + " needs a value");
-        arguments.*value.value = attached != nullptr ? attached : argv[++i];
+        if (attached == nullptr)
+            ++i;
+        into.text = attached != nullptr ? attached : argv[i];
+        into.index = i;
+        into.offset = static_cast<std::size_t>(into.text - argv[i]);
         return -1;
     }
     return UsageError("unknown option " + OptionName(option));
@@ -198,20 +216,22 @@ int TakeOption(int argc, char** argv, int& i, Arguments& arguments) {
 // Fills `arguments`; -1 when the program goes on, else its exit status (after --help,
 // --version or a usage error).
 int ParseArguments(int argc, char** argv, Arguments& arguments) {
+    arguments.argv = argv;
     for (int i = 1; i < argc; ++i) {
         const int status = TakeOption(argc, argv, i, arguments);
         if (status >= 0)
             return status;
     }
-    if (arguments.stub == nullptr || arguments.input == nullptr || arguments.output == nullptr) {
+    if (arguments.stub.text == nullptr || arguments.input.text == nullptr ||
+        arguments.output.text == nullptr) {
         return UsageError("--stub, --input and -o are required");
     }
-    if ((arguments.password != nullptr) == arguments.noPassword) {
+    if ((arguments.password.text != nullptr) == arguments.noPassword) {
         return UsageError("give exactly one of --password and --no-password");
     }
-    if (arguments.password != nullptr && arguments.password[0] == '\0')
+    if (arguments.password.text != nullptr && arguments.password.text[0] == '\0')
         return UsageError("the password given with --password is empty");
-    if (arguments.password != nullptr && strnlen(arguments.password, 256) > 255)
+    if (arguments.password.text != nullptr && strnlen(arguments.password.text, 256) > 255)
         return UsageError("the password is longer than 255 characters");
     return -1;
 }
@@ -219,18 +239,18 @@ int ParseArguments(int argc, char** argv, Arguments& arguments) {
 // The container's options from the arguments, the texts in the code page --codepage names.
 // False after telling why when the code page or a text is wrong.
 bool MakePackOptions(const Arguments& arguments, sfx::PackOptions& options) {
-    const unsigned page = arguments.codePage != nullptr
-                              ? sfx::platform::FindCodePage(arguments.codePage)
+    const unsigned page = arguments.codePage.text != nullptr
+                              ? sfx::platform::FindCodePage(arguments.codePage.text)
                               : sfx::platform::WesternCodePage;
     if (page == 0) {
-        UsageError("no code page '" + sfx::cli::Printable(arguments.codePage) +
+        UsageError("no code page '" + sfx::cli::Printable(arguments.codePage.text) +
                    "' (874, 1250 to 1258, 932, 936, 949 or 950)");
         return false;
     }
     options.passwordProtected = !arguments.noPassword;
     options.compressed = arguments.compress;
-    if (arguments.password != nullptr) {
-        if (!ToCodePage("--password", arguments.password, page, options.password))
+    if (arguments.password.text != nullptr) {
+        if (!ToCodePage("--password", arguments, arguments.password, page, options.password))
             return false;
         if (options.password.size() > 255) {
             UsageError("the password is longer than 255 bytes in code page " +
@@ -238,10 +258,11 @@ bool MakePackOptions(const Arguments& arguments, sfx::PackOptions& options) {
             return false;
         }
     }
-    return (arguments.riddle == nullptr ||
-            ToCodePage("--riddle", arguments.riddle, page, options.riddle)) &&
-           (arguments.description == nullptr ||
-            ToCodePage("--description", arguments.description, page, options.description));
+    return (arguments.riddle.text == nullptr ||
+            ToCodePage("--riddle", arguments, arguments.riddle, page, options.riddle)) &&
+           (arguments.description.text == nullptr ||
+            ToCodePage("--description", arguments, arguments.description, page,
+                       options.description));
 }
 
 // What -v reports: the sizes written and the byte sum.
@@ -275,12 +296,12 @@ int main(int argc, char** argv) {
         return ExitUsage;
     std::string error;
     sfx::PackResult result;
-    if (!sfx::PackSelfExtractor(arguments.stub, arguments.input, arguments.output, options, error,
-                                &result)) {
+    if (!sfx::PackSelfExtractor(arguments.stub.text, arguments.input.text, arguments.output.text,
+                                options, error, &result)) {
         std::fprintf(stderr, "sfx-pack: %s\n", error.c_str());
         return ExitFailure;
     }
     if (arguments.verbose)
-        ReportWritten(arguments.output, options, result);
+        ReportWritten(arguments.output.text, options, result);
     return 0;
 }
