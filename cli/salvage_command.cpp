@@ -228,8 +228,9 @@ int SalvageOne(const Arguments& arguments, const std::string& file, const Secret
         return status;
     Secret asked;
     const char* password = nullptr;
-    if (int status =
-            PasswordFor(file, report.source.header, arguments.codePage, given, asked, password))
+    bool inCodePage = false;
+    if (int status = PasswordFor(file, report.source.header, arguments.codePage, given, asked,
+                                 password, inCodePage))
         return status;
     if (int status = MakeOutputFolder(arguments, destination))
         return status;
@@ -237,7 +238,7 @@ int SalvageOne(const Arguments& arguments, const std::string& file, const Secret
     // given are the second try when they differ and the first was told a wrong password.
     Secret converted;
     const char* asGiven = nullptr;
-    if (report.source.header.passwordProtected != 0 &&
+    if (report.source.header.passwordProtected != 0 && !inCodePage &&
         PasswordInCodePage(password, arguments.codePage, converted) &&
         std::strcmp(converted.text(), password) != 0) {
         asGiven = password;

@@ -43,7 +43,19 @@ TEST(TemporaryTrackingTest, OnlyTrackedFilesGo) {
     EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"dest", "kept.lzw"}));
 }
 
-// Starts unsfx, waits until its temporary file shows, interrupts it and checks the folder.
+// True when process `pid` has a file open in `folder` other than `except`.
+bool WritesInto(pid_t pid, const std::string& folder, const std::string& except) {
+    const std::filesystem::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.rfind(folder + "/", 0) == 0 && target != except)
+            return true;
+    }
+    return false;
+}
+
+// Starts unsfx, waits until it writes its file, interrupts it and checks the folder.
 void InterruptWhileWriting(bool compress, int signal) {
     TempDir dir;
     const Bytes content = compress ? TextBytes(60u << 20, 1) : RandomBytes(96u << 20, 2);
@@ -63,13 +75,11 @@ void InterruptWhileWriting(bool compress, int signal) {
               out.c_str(), "-p", "pw", "-q", static_cast<char*>(nullptr));
         _exit(127);
     }
-    const std::string marker = compress ? "~sfx" : "~sfx";
+    // The file being written may have no name (Linux's unnamed files): it is seen among the
+    // child's open files, in the folder, whatever it is called.
     bool seen = false;
     for (int i = 0; i < 2000 && !seen; ++i) {
-        for (const auto& name : dir.Entries()) {
-            if (name.rfind(marker, 0) == 0)
-                seen = true;
-        }
+        seen = WritesInto(child, dir.path().string(), dir / "packed.exe");
         if (!seen)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
