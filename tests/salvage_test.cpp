@@ -116,9 +116,15 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
     const Made packed = Make(stream, true);
     const Made decoyed = Make(text, false, StubWithMagic());
     // Keyed as on Windows from "café" in code page 1252, and from its UTF-8 bytes as an older
-    // packer did; typed here in UTF-8.
+    // packer did; typed in UTF-8 on a POSIX terminal, as characters of the command line on
+    // Windows (whose code page 1252 reads the UTF-8 bytes as "cafÃ©").
     const Made windowsKeyed = Make(text, false, BytesOf("MZ-stub-bytes"), "caf\xe9");
     const Made utf8Keyed = Make(stream, true, BytesOf("MZ-stub-bytes"), "caf\xc3\xa9");
+#ifdef _WIN32
+    const std::string typedCafe = "caf\xe9";
+#else
+    const std::string typedCafe = "caf\xc3\xa9";
+#endif
     const std::size_t s = stored.payloadAt;
     const std::size_t p = packed.payloadAt;
     const std::size_t half = p + (stream.size() / 2 & ~std::size_t{7});
@@ -242,7 +248,7 @@ TEST(SalvageTest, WhatComesBackFromDamagedAndCutFiles) {
          "wrong password; nothing was written"},
         {"packed-wrong-password", packed.file, "bad", WrongPassword, std::nullopt},
         {"packed-cut-wrong-password", Cut(packed.file, half), "bad", WrongPassword, std::nullopt},
-        {"stored-cut-keyed-in-the-code-page", Cut(windowsKeyed.file, s + 8 * 1000), "caf\xc3\xa9",
+        {"stored-cut-keyed-in-the-code-page", Cut(windowsKeyed.file, s + 8 * 1000), typedCafe,
          DataDamaged, Prefix(text, 8 * 1000)},
         {"packed-keyed-with-the-bytes-typed", utf8Keyed.file, "caf\xc3\xa9", Ok, plain},
     };
