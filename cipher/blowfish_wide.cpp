@@ -1,9 +1,10 @@
 #include "cipher/blowfish_wide.h"
 
-// Only 64-bit x86 builds for Unix-like systems carry the vector path; the others (the
-// Windows programs among them) always take the scalar one.
-#if defined(__x86_64__) && !defined(_WIN32) && defined(__GNUC__)
+// Only 64-bit x86 builds carry the vector path; the others (the 32-bit Windows programs
+// among them) always take the scalar one.
+#if defined(__x86_64__) && defined(__GNUC__)
 #define SFX_WIDE_BLOCKS 1
+#include <cpuid.h>
 #include <immintrin.h>
 
 #include <atomic>
@@ -102,9 +103,36 @@ __attribute__((target("avx512f"))) std::size_t DecryptAvx512(const BlowfishTable
     return done;
 }
 
+// The state components that the system saves on a thread switch (XCR0). Only to be read
+// once CPUID has said the system enabled XGETBV (OSXSAVE).
+std::uint64_t SavedStates() {
+    std::uint32_t low;
+    std::uint32_t high;
+    __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
+    return std::uint64_t{high} << 32 | low;
+}
+
+// AVX-512 takes both the processor (CPUID leaf 7: AVX512F) and a system that saves the
+// vector registers' upper halves and the mask registers (XCR0: SSE, AVX, opmask, ZMM_Hi256,
+// Hi16_ZMM). A system without XSAVE support for them, such as Windows XP or Windows 7
+// before SP1, leaves OSXSAVE clear, and then XGETBV is not even executed.
+bool HasAvx512() {
+    constexpr std::uint64_t VectorStates = 0xE6;
+    unsigned int a;
+    unsigned int b;
+    unsigned int c;
+    unsigned int d;
+    if (__get_cpuid_max(0, nullptr) < 7)
+        return false;
+    __cpuid(1, a, b, c, d);
+    if ((c & bit_OSXSAVE) == 0 || (SavedStates() & VectorStates) != VectorStates)
+        return false;
+    __cpuid_count(7, 0, a, b, c, d);
+    return (b & bit_AVX512F) != 0;
+}
+
 BlockPath WidestSupported() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") ? BlockPath::Avx512 : BlockPath::Scalar;
+    return HasAvx512() ? BlockPath::Avx512 : BlockPath::Scalar;
 }
 
 // The widest path the processor has, found once.
