@@ -1,5 +1,6 @@
 #include "lzw/lzw_decoder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 
@@ -8,9 +9,11 @@
 namespace sfx {
 
 // State invariants between codes (the cursor is Decode's one Cursor):
-//   - cursor.bitPos is the stream position of the next code; cursor.fetched counts the
-//     fetches of a byte-by-byte reader up to the last code read; cursor.inLimit is
-//     inStart_ + inEnd_, the end of the input at hand;
+//   - inStart_ * 8 + cursor.bitPos is the stream position of the next code, and inBuf_
+//     holds its byte; cursor.milestone is the 1024th (fetches & ~1023) of the fetches of a
+//     byte-by-byte reader up to the last code read; cursor.fastEnd is the smaller of
+//     inEnd_ + 1 and the offset in inBuf_ of the next 1024th, so that a code whose fetches
+//     end below it is at hand and reaches no new 1024th;
 //   - outBuf_[0 .. cursor.outPos-1] holds the decoded stream from offset outBase_ on;
 //   - entries 258 .. nextFree-1 are exactly those defined since the start or the last
 //     clear, and every entry's prefix code is below the entry itself, so following
@@ -36,12 +39,12 @@ void LzwDecoder::SetDictionary(std::uint32_t* prefixCodes, std::uint8_t* suffixB
     suffix_ = suffixBytes;
 }
 
-void LzwDecoder::Refill(std::uint64_t keepFrom, std::uint64_t need) {
-    const int from = static_cast<int>(keepFrom - inStart_);
-    std::memmove(inBuf_, inBuf_ + from, inEnd_ - from);
-    inStart_ += from;
-    inEnd_ -= from;
-    while (!inputExhausted_ && inStart_ + inEnd_ < need) {
+void LzwDecoder::Refill(std::uint32_t keepFrom, std::uint32_t need) {
+    std::memmove(inBuf_, inBuf_ + keepFrom, inEnd_ - keepFrom);
+    inStart_ += keepFrom;
+    inEnd_ -= static_cast<int>(keepFrom);
+    need -= keepFrom;
+    while (!inputExhausted_ && static_cast<std::uint32_t>(inEnd_) < need) {
         const std::size_t got = input_->Read(inBuf_ + inEnd_, InputChunk - inEnd_);
         if (got == 0)
             inputExhausted_ = true;
@@ -50,7 +53,7 @@ void LzwDecoder::Refill(std::uint64_t keepFrom, std::uint64_t need) {
 }
 
 inline std::uint32_t LzwDecoder::TakeCode(Cursor& cursor) const {
-    const std::uint8_t* bytes = inBuf_ + ((cursor.bitPos >> 3) - inStart_);
+    const std::uint8_t* bytes = inBuf_ + (cursor.bitPos >> 3);
     const std::uint32_t word = std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
                                std::uint32_t{bytes[2]} << 8 | bytes[3];
     const std::uint32_t code = (word << (cursor.bitPos & 7)) >> (32 - cursor.width);
@@ -59,33 +62,38 @@ inline std::uint32_t LzwDecoder::TakeCode(Cursor& cursor) const {
 }
 
 inline std::uint32_t LzwDecoder::ReadCode(Cursor& cursor) {
-    // The byte-by-byte reader has fetched this many bytes once it holds the code's bits.
-    std::uint64_t need = (cursor.bitPos + 32) >> 3;
+    // The byte-by-byte reader has fetched up to inBuf_[need] once it holds the code's bits.
+    std::uint32_t need = (cursor.bitPos + 32) >> 3;
     bool exhausted = false;
-    if (need > cursor.inLimit) {
+    if (need > static_cast<std::uint32_t>(inEnd_)) {
         // Only the bytes from the next code on are still needed.
-        Refill(cursor.bitPos >> 3, need);
-        cursor.inLimit = inStart_ + inEnd_;
-        if (need > cursor.inLimit) {
+        const std::uint32_t from = cursor.bitPos >> 3;
+        Refill(from, need);
+        cursor.bitPos -= from * 8;
+        need -= from;
+        if (need > static_cast<std::uint32_t>(inEnd_)) {
             // Its next fetch finds the input exhausted; that fetch counts too.
-            need = cursor.inLimit + 1;
+            need = static_cast<std::uint32_t>(inEnd_) + 1;
             exhausted = true;
         }
     }
-    if (need > INT32_MAX) {  // longer than any stream a container can hold
+    const std::uint64_t fetches = inStart_ + need;
+    if (fetches > INT32_MAX) {  // longer than any stream a container can hold
         status_ = DecompressFailed;
         return NoCode;
     }
     // A code takes at most 4 fetches, so at most one of them is a 1024th.
-    const auto fetched = static_cast<std::int32_t>(need);
-    const std::int32_t milestone = fetched & ~1023;
-    if (milestone > cursor.fetched)
+    const std::int32_t milestone = static_cast<std::int32_t>(fetches) & ~1023;
+    if (milestone > cursor.milestone)
         progress_(milestone, inputLength_);
-    cursor.fetched = fetched;
+    cursor.milestone = milestone;
     if (exhausted) {
         status_ = DecompressFailed;
         return NoCode;
     }
+    const std::uint64_t nextMilestone = static_cast<std::uint64_t>(milestone) + 1024 - inStart_;
+    cursor.fastEnd = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(inEnd_) + 1, nextMilestone));
     return TakeCode(cursor);
 }
 
@@ -152,11 +160,8 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
 
     for (;;) {
         std::uint32_t code;
-        const std::uint64_t need = (cursor.bitPos + 32) >> 3;
-        const auto milestone = static_cast<std::int64_t>(need & ~std::uint64_t{1023});
-        if (need <= cursor.inLimit && milestone <= cursor.fetched) {
+        if (((cursor.bitPos + 32) >> 3) < cursor.fastEnd) {
             // Most codes need no new input and pass no 1024th fetch.
-            cursor.fetched = static_cast<std::int32_t>(need);
             code = TakeCode(cursor);
         } else {
             code = ReadCode(cursor);

@@ -63,16 +63,20 @@ class LzwDecoder {
     static constexpr int CopyOverrun = 16;
 
     // Where the decoder stands in both streams: the hot state of Decode's loop, which its
-    // fast path and the slow paths share by reference. The byte fetches of a reader that
-    // fills a 32-bit buffer byte by byte while it holds 24 bits or less follow from the bit
-    // position: before the code at bit b, it has fetched (b + 32) / 8 bytes. The functions
-    // that take it are inline, so that it stays in registers while the loop runs.
+    // fast path and the slow paths share by reference. Input positions count from inBuf_[0]
+    // in 32 bits, which the 32-bit programs hold in single registers; the stream offset of
+    // inBuf_[0] is inStart_. The byte fetches of a reader that fills a 32-bit buffer byte by
+    // byte while it holds 24 bits or less follow from the bit position: before the code at
+    // bit b of the stream, it has fetched (b + 32) / 8 bytes, and a progress call reports
+    // each 1024th of them. The functions that take it are inline, so that it stays in
+    // registers while the loop runs.
     struct Cursor {
-        std::uint64_t bitPos = 0;   // stream position of the next code, in bits
-        std::uint64_t inLimit = 0;  // stream offset of the end of the input at hand
-        std::int32_t fetched = 0;   // fetches of the byte-by-byte reader up to the last code
-        int width = 9;              // bits of the next code
-        int outPos = 0;             // where the next decoded byte goes in outBuf_
+        std::uint32_t bitPos = 0;    // position of the next code in inBuf_, in bits
+        std::uint32_t fastEnd = 0;   // fetches ending below this byte of inBuf_ need neither
+                                     // new input nor a progress call
+        std::int32_t milestone = 0;  // the last 1024th of the fetches that was reached
+        int width = 9;               // bits of the next code
+        int outPos = 0;              // where the next decoded byte goes in outBuf_
     };
 
     // Reads the next code, fetching new input and reporting progress as needed; NoCode
@@ -81,9 +85,9 @@ class LzwDecoder {
     std::uint32_t ReadCode(Cursor& cursor);
     // Takes the code at the cursor, whose bytes are at hand.
     std::uint32_t TakeCode(Cursor& cursor) const;
-    // Drops the input before stream offset `keepFrom` and reads more so that the input up to
-    // stream offset `need` is at hand, if the stream is that long.
-    void Refill(std::uint64_t keepFrom, std::uint64_t need);
+    // Drops the input before inBuf_[keepFrom] and reads more so that the input up to what
+    // was inBuf_[need] is at hand, if the stream is that long.
+    void Refill(std::uint32_t keepFrom, std::uint32_t need);
     // Writes the `length` bytes of `code`'s string to out[0..length-1] by following the
     // prefix codes, last byte first.
     void ExpandCode(std::uint32_t code, int length, std::uint8_t* out) const;
