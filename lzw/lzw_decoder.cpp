@@ -128,6 +128,11 @@ bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback pr
 }
 
 bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback progress) {
+    return Decode(input, output, progress, LzwResume{});
+}
+
+bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback progress,
+                        const LzwResume& resume) {
     static_assert(OutputCapacity >= OutputHistory + LzwStackSize + 1);
     static_assert(OutputHistory >= LzwStackSize);
     status_ = Ok;
@@ -136,13 +141,21 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
     input_ = &input;
     output_ = output;
     progress_ = progress;
-    inStart_ = 0;
-    inEnd_ = 0;
+    inStart_ = resume.heldAt;
+    inEnd_ = resume.heldLength;
+    if (inEnd_ > 0)
+        std::memcpy(inBuf_, resume.held, inEnd_);
     inputExhausted_ = false;
-    outBase_ = 0;
-    outFlushed_ = 0;
+    outBase_ = resume.outBase;
+    outFlushed_ = resume.outFlushed;
+    if (resume.outPos > resume.outFlushed)
+        std::memcpy(outBuf_ + resume.outFlushed, resume.pending, resume.outPos - resume.outFlushed);
 
     Cursor cursor;
+    cursor.bitPos = resume.bitPos;
+    cursor.inLimit = inStart_ + inEnd_;
+    cursor.fetched = resume.fetched;
+    cursor.outPos = resume.outPos;
     std::uint32_t maxCode = 511;
     std::uint32_t nextFree = LzwFirstFreeCode;
     std::uint32_t previous = 0;
