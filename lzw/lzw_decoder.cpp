@@ -141,10 +141,8 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
     input_ = &input;
     output_ = output;
     progress_ = progress;
-    inStart_ = resume.heldAt;
-    inEnd_ = resume.heldLength;
-    if (inEnd_ > 0)
-        std::memcpy(inBuf_, resume.held, inEnd_);
+    inStart_ = resume.inputAt;
+    inEnd_ = 0;
     inputExhausted_ = false;
     outBase_ = resume.outBase;
     outFlushed_ = resume.outFlushed;

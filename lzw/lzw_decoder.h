@@ -40,10 +40,8 @@ struct LzwSource {
 // decoder itself would have them there. The default starts at the stream's first bit.
 struct LzwResume {
     std::uint64_t bitPos = 0;
-    std::int32_t fetched = 0;            // fetches of the byte-by-byte reader so far
-    const std::uint8_t* held = nullptr;  // input already read, from stream offset heldAt on
-    int heldLength = 0;                  // at most LzwDecoder::InputChunk
-    std::uint64_t heldAt = 0;
+    std::int32_t fetched = 0;   // fetches of the byte-by-byte reader so far
+    std::uint64_t inputAt = 0;  // stream offset of the next byte the source gives
     std::uint64_t outBase = 0;  // stream offset of the output buffer's first byte
     int outPos = 0;             // bytes in the output buffer
     int outFlushed = 0;         // of which written already; the rest follow in `pending`

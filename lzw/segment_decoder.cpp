@@ -44,8 +44,9 @@ enum class Ending : std::uint8_t {
     TooLong,    // the code lies past any stream a container can hold
 };
 
-// Where a slot's decoding stopped.
-enum class Stop : std::uint8_t { Done, Full, Failed };
+// Where a slot's decoding stopped: at the code that ends the segment, at a code it cannot
+// decode, at a clear or end code earlier than guessed, or for want of room.
+enum class Stop : std::uint8_t { Done, Failed, Ended, Full };
 
 enum class SlotState : std::uint8_t { Free, Scanned, Posted, Decoded };
 
@@ -54,6 +55,7 @@ struct Segment {
     std::uint64_t startBit = 0;  // stream position of the first code
     std::uint32_t count = 0;     // codes before the one that ends the segment
     Ending ending = Ending::Clear;
+    bool guessed = false;         // the ending is the previous segment's, checked by the decoding
     std::int64_t endingNeed = 0;  // fetches once the ending code is read
 
     // The decoding state, kept between the runs of a segment that outgrew its output.
@@ -177,13 +179,14 @@ void DecodeSegment(void* argument) {
         const std::uint32_t at = outBase + static_cast<std::uint32_t>(outPos);
 
         int count;
-        if (i == 0) {
-            // The scan saw to it that the first code is a literal; it defines nothing.
+        if (code < 256) {
             *out = static_cast<std::uint8_t>(code);
             count = 1;
-        } else if (code < 256) {
-            *out = static_cast<std::uint8_t>(code);
-            count = 1;
+        } else if (i == 0 || code < LzwFirstFreeCode) {
+            // A clear or end code where the segment was guessed to go on, or a first code
+            // that is no literal: the replay tells which.
+            stop = Stop::Ended;
+            break;
         } else if (code < nextFree) {
             count = slot.seenLength[code];
             if (count > LzwStackSize) {
@@ -207,7 +210,7 @@ void DecodeSegment(void* argument) {
             CopyString(out, output + (previousAt - outBase), previousLength);
             out[previousLength] = out[0];
         } else {
-            stop = Stop::Failed;  // the scan lets none through; kept for safety
+            stop = Stop::Failed;  // names an entry not defined yet
             break;
         }
         bitPos += static_cast<std::uint32_t>(width);
@@ -249,12 +252,17 @@ struct Run {
     ProgressCallback progress = NoProgress;
     std::int32_t inputLength = 0;
 
-    // The input window: the stream bytes from windowAt on.
-    std::uint8_t* window = nullptr;  // InputLimit + 8 bytes
+    // The input window: the stream bytes from windowAt on, from the start of the oldest
+    // segment in flight at least, so that a segment guessed wrong can be scanned anew.
+    std::uint8_t* window = nullptr;  // windowCapacity + 8 bytes
+    int windowCapacity = 0;
     std::uint64_t windowAt = 0;
     int windowLength = 0;
     bool exhausted = false;
-    std::uint64_t scanBit = 0;  // where the next segment starts
+    std::uint64_t scanBit = 0;     // where the next segment starts
+    std::uint32_t guessCount = 0;  // codes in the last segment that a clear code ended
+    bool rescan = false;           // the segments after the one replayed were guessed wrong
+    std::uint64_t readFrom = 0;    // the window's next byte for the serial decoder
 
     // The serial decoder's output buffer as it would stand: stream offsets of its first
     // byte, of the end of what has been written and of the end of what has been decoded.
@@ -276,15 +284,18 @@ struct Run {
 
     std::uint64_t WindowEnd() const { return windowAt + static_cast<std::uint64_t>(windowLength); }
 
-    // Drops the input before stream offset `keepFrom` and reads on until the input up to
-    // stream offset `need` is at hand, if the stream is that long.
-    void Refill(std::uint64_t keepFrom, std::uint64_t need) {
+    // Drops the input before the oldest segment in flight and reads on until the input up to
+    // stream offset `need` is at hand, if the stream is that long. The window holds every
+    // segment in flight and one more, each at most InputLimit bytes long.
+    void Refill(std::uint64_t need) {
+        const std::uint64_t keepFrom = (inFlight > 0 ? slots[head].startBit : scanBit) >> 3;
         const int from = static_cast<int>(keepFrom - windowAt);
         std::memmove(window, window + from, windowLength - from);
         windowAt += from;
         windowLength -= from;
         while (!exhausted && WindowEnd() < need) {
-            const std::size_t got = source->Read(window + windowLength, InputLimit - windowLength);
+            const std::size_t got =
+                source->Read(window + windowLength, windowCapacity - windowLength);
             if (got == 0)
                 exhausted = true;
             windowLength += static_cast<int>(got);
@@ -324,6 +335,10 @@ struct Run {
     }
 
     bool ScanSegment(Segment& slot);
+    bool GuessSegment(Segment& slot);
+    void Fill(Segment& slot, std::uint32_t count, Ending ending, std::uint64_t need,
+              std::uint64_t after);
+    void Discard();
     void CopyOut(Segment& slot, std::uint32_t upTo);
     bool Replay(Segment& slot, bool& ended);
     bool ReplayCodes(Segment& slot);
@@ -374,7 +389,7 @@ bool Run::ScanSegment(Segment& slot) {
         if (need > WindowEnd()) {
             if (need - startByte > static_cast<std::uint64_t>(InputLimit))
                 return false;
-            Refill(startByte, need);
+            Refill(need);
             if (need > WindowEnd()) {
                 need = WindowEnd() + 1;  // the fetch that finds the input exhausted counts
                 ending = need > INT32_MAX ? Ending::TooLong : Ending::Exhausted;
@@ -415,8 +430,43 @@ bool Run::ScanSegment(Segment& slot) {
         ++index;
     }
 
+    if (ending == Ending::Clear)
+        guessCount = index;
+    Fill(slot, index, ending, need, bitPos);
+    return true;
+}
+
+// Takes the next segment to be as long as the last one that a clear code ended, when a clear
+// code stands where it would end; the decoding checks the codes before it. Encoders clear
+// when the dictionary is full, so most segments are found without a scan.
+bool Run::GuessSegment(Segment& slot) {
+    if (guessCount == 0)
+        return false;
+    const std::uint64_t clearAt = scanBit + BitsBefore(guessCount);
+    const std::uint64_t after = scanBit + BitsBefore(guessCount + 1);
+    const std::uint64_t need = (clearAt + 32) >> 3;
+    if (need - (scanBit >> 3) > static_cast<std::uint64_t>(InputLimit) || need > INT32_MAX)
+        return false;
+    if (need > WindowEnd()) {
+        Refill(need);
+        if (need > WindowEnd())
+            return false;
+    }
+    const std::uint32_t word = LoadBE32(window + ((clearAt >> 3) - windowAt));
+    const auto width = static_cast<int>(after - clearAt);
+    if ((word << (clearAt & 7)) >> (32 - width) != LzwClearCode)
+        return false;
+    Fill(slot, guessCount, Ending::Clear, need, after);
+    return true;
+}
+
+// Sets the slot up for the segment from scanBit on, `count` codes and the one that ends it,
+// read once `need` bytes were fetched; the next segment starts at bit `after`.
+void Run::Fill(Segment& slot, std::uint32_t count, Ending ending, std::uint64_t need,
+               std::uint64_t after) {
+    const std::uint64_t startByte = scanBit >> 3;
     slot.startBit = scanBit;
-    slot.count = index;
+    slot.count = count;
     slot.ending = ending;
     slot.endingNeed = static_cast<std::int64_t>(need);
     slot.next = 0;
@@ -433,8 +483,15 @@ bool Run::ScanSegment(Segment& slot) {
     std::memcpy(slot.input, window + (startByte - windowAt), length);
     std::memset(slot.input + length, 0, 8);
     slot.state = SlotState::Scanned;
-    scanBit = bitPos;
-    return true;
+    scanBit = after;
+}
+
+// Lets go of the segments in flight after the oldest, whose start was guessed wrong.
+void Run::Discard() {
+    Collect(true);
+    for (int k = 1; k < inFlight; ++k) slots[(head + k) % slotCount].state = SlotState::Free;
+    inFlight = 1;
+    rescan = false;
 }
 
 // Copies the slot's decoded bytes up to segment offset `upTo` into the pending output.
@@ -489,7 +546,25 @@ bool Run::Replay(Segment& slot, bool& ended) {
         slot.outPos = OutputHistory;
         DecodeSegment(&slot);
     }
-    if (slot.stop == Stop::Failed) {
+    if (slot.stop == Stop::Ended) {
+        // The segment ends earlier than guessed: at an end code, at a clear code (the
+        // segments after it start elsewhere), or at a first code that is no literal.
+        const std::uint32_t word = LoadBE32(slot.input + (slot.bitPos >> 3));
+        const std::uint32_t code = (word << (slot.bitPos & 7)) >> (32 - slot.width);
+        slot.count = slot.next;
+        slot.endingNeed =
+            static_cast<std::int64_t>((slot.startBit + BitsBefore(slot.next) + 32) >> 3);
+        if (code == LzwEndCode) {
+            slot.ending = Ending::End;
+        } else if (code == LzwClearCode && slot.next > 0) {
+            slot.ending = Ending::Clear;
+            scanBit = slot.startBit + BitsBefore(slot.next + 1);
+            guessCount = slot.next;
+            rescan = true;
+        } else {
+            slot.ending = Ending::Invalid;
+        }
+    } else if (slot.stop == Stop::Failed) {
         // The code that could not be decoded is read and checked for room like any other.
         Announce(static_cast<std::int64_t>((slot.startBit + BitsBefore(slot.next) + 32) >> 3));
         Flush();
@@ -548,7 +623,8 @@ Segment* Run::Unassigned() {
 bool Run::Start(int threads) {
     threads = std::clamp(threads, 1, LzwSegmentThreads);
     slotCount = std::min(2 * threads, threads + 4);
-    window = static_cast<std::uint8_t*>(platform::Allocate(InputLimit + 8));
+    windowCapacity = (slotCount + 2) * InputLimit;
+    window = static_cast<std::uint8_t*>(platform::Allocate(windowCapacity + 8));
     pending = static_cast<std::uint8_t*>(platform::Allocate(LzwDecoder::OutputCapacity));
     if (window == nullptr || pending == nullptr)
         return false;
@@ -577,6 +653,19 @@ void Run::Release() {
     slotCount = 0;
 }
 
+// The input for the serial decoder once it takes over: what the window holds, then the rest.
+std::size_t ReadOn(void* context, std::uint8_t* into, std::size_t capacity) {
+    Run& run = *static_cast<Run*>(context);
+    if (run.readFrom < run.WindowEnd()) {
+        const std::size_t count = std::min<std::size_t>(
+            capacity, static_cast<std::size_t>(run.WindowEnd() - run.readFrom));
+        std::memcpy(into, run.window + (run.readFrom - run.windowAt), count);
+        run.readFrom += count;
+        return count;
+    }
+    return run.exhausted ? 0 : run.source->Read(into, capacity);
+}
+
 }  // namespace
 
 bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
@@ -599,7 +688,7 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
     for (;;) {
         while (!scanned && run.inFlight < run.slotCount) {
             Segment& slot = run.slots[(run.head + run.inFlight) % run.slotCount];
-            if (!run.ScanSegment(slot)) {
+            if (!run.GuessSegment(slot) && !run.ScanSegment(slot)) {
                 scanned = handOver = true;
                 break;
             }
@@ -624,14 +713,18 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
         if (first.state == SlotState::Decoded) {
             bool ended = false;
             const bool ok = run.Replay(first, ended);
-            first.state = SlotState::Free;
-            run.head = (run.head + 1) % run.slotCount;
-            --run.inFlight;
             if (ended) {
                 succeeded = ok;
                 handOver = false;
                 break;
             }
+            if (run.rescan) {
+                run.Discard();
+                scanned = handOver = false;
+            }
+            first.state = SlotState::Free;
+            run.head = (run.head + 1) % run.slotCount;
+            --run.inFlight;
             continue;
         }
         // Rather than wait, decode a segment that no helper has taken; else wait for one.
@@ -655,20 +748,22 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
         decoder.Settle(succeeded);
         return succeeded;
     }
-    // The serial decoder goes on from the segment that did not fit, with the input held so
-    // far and the output not yet written as they stand.
+    // The serial decoder goes on from the segment that did not fit, with the input from its
+    // start and the output not yet written as they stand.
+    run.readFrom = run.scanBit >> 3;
+    LzwSource rest;
+    rest.read = ReadOn;
+    rest.context = &run;
+    rest.length = input.length;
     LzwResume resume;
     resume.bitPos = run.scanBit;
     resume.fetched = static_cast<std::int32_t>(run.fetched);
-    const std::uint64_t heldFrom = run.scanBit >> 3;
-    resume.held = run.window + (heldFrom - run.windowAt);
-    resume.heldLength = static_cast<int>(run.WindowEnd() - heldFrom);
-    resume.heldAt = heldFrom;
+    resume.inputAt = run.readFrom;
     resume.outBase = run.outBase;
     resume.outPos = static_cast<int>(run.produced - run.outBase);
     resume.outFlushed = static_cast<int>(run.flushed - run.outBase);
     resume.pending = run.pending;
-    const bool decoded = decoder.Decode(input, output, progress, resume);
+    const bool decoded = decoder.Decode(rest, output, progress, resume);
     run.Release();
     return decoded;
 }
