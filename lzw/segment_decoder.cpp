@@ -366,7 +366,8 @@ bool Run::ScanSegment(Segment& slot) {
     for (;;) {
         // Bulk: the codes after the first whose bytes are at hand and that neither end the
         // segment nor name an entry not yet defined, read without a check of the input each.
-        const std::uint64_t held = std::min<std::uint64_t>(WindowEnd(), INT32_MAX) * 8;
+        const std::uint64_t held =
+            std::min<std::uint64_t>({WindowEnd(), startByte + InputLimit, INT32_MAX}) * 8;
         const std::uint64_t safeEnd = held >= 32 ? held - 32 : 0;  // in bits
         while (index > 0 && bitPos < safeEnd) {
             const std::uint32_t word = LoadBE32(window + ((bitPos >> 3) - windowAt));
@@ -386,9 +387,9 @@ bool Run::ScanSegment(Segment& slot) {
 
         // One code, whatever it is.
         need = (bitPos + 32) >> 3;
+        if (need - startByte > static_cast<std::uint64_t>(InputLimit))
+            return false;
         if (need > WindowEnd()) {
-            if (need - startByte > static_cast<std::uint64_t>(InputLimit))
-                return false;
             Refill(need);
             if (need > WindowEnd()) {
                 need = WindowEnd() + 1;  // the fetch that finds the input exhausted counts
