@@ -1,7 +1,8 @@
 // LzwDecoder::Decode on arbitrary code streams, against the plain reference decoder: the same
 // result and the same bytes, success or failure, and no dictionary entry read that was not
-// defined since the last start or clear. The stream is also decoded in segments on 2 and on 8
-// threads, which must give the serial decoder's result, bytes and progress calls.
+// defined since the last start or clear. The stream is also decoded in segments on 2 threads
+// (and on 8 for some inputs), which must give the serial decoder's result, bytes and progress
+// calls.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -67,7 +68,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fclose(output);
 
     const std::vector<std::int32_t> serialCalls = calls;
+    // Eight threads on one input in eight: starting and stopping threads is costly here.
     for (int threads : {2, 8}) {
+        if (threads == 8 && size % 8 != 0)
+            continue;
         input = std::fopen(path.c_str(), "rb");
         char* segmented = nullptr;
         std::size_t segmentedSize = 0;

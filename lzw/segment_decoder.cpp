@@ -281,6 +281,7 @@ struct Run {
     platform::Worker* helpers[LzwSegmentThreads - 1] = {};
     Segment* helping[LzwSegmentThreads - 1] = {};  // the segment each helper decodes
     int helperCount = 0;
+    int helpersWanted = 0;
 
     std::uint64_t WindowEnd() const { return windowAt + static_cast<std::uint64_t>(windowLength); }
 
@@ -344,8 +345,12 @@ struct Run {
     bool ReplayCodes(Segment& slot);
     void Collect(bool wait);
     Segment* Unassigned();
-    // Allocates the slots and starts the helpers; false when the memory cannot be had.
+    // Allocates the buffers and the first slot; false when the memory cannot be had. The
+    // other slots are allocated as they are first used, and the helpers started once there
+    // is more than one segment to decode, so that a short stream costs no more than that.
     bool Start(int threads);
+    bool TakeSlot(Segment& slot);
+    void StartHelpers();
     // Waits for the helpers and lets them go.
     void StopHelpers();
     // Releases the slots and buffers.
@@ -629,16 +634,29 @@ bool Run::Start(int threads) {
     pending = static_cast<std::uint8_t*>(platform::Allocate(LzwDecoder::OutputCapacity));
     if (window == nullptr || pending == nullptr)
         return false;
-    for (int k = 0; k < slotCount; ++k)
-        if (!Allocate(slots[k]))
-            return false;
-    while (helperCount < threads - 1) {
+    helpersWanted = threads - 1;
+    return Allocate(slots[0]);
+}
+
+bool Run::TakeSlot(Segment& slot) {
+    if (slot.block != nullptr)
+        return true;
+    if (Allocate(slot))
+        return true;
+    // The slots are first taken in order: make do with those that could be had.
+    slotCount = static_cast<int>(&slot - slots);
+    return false;
+}
+
+void Run::StartHelpers() {
+    while (helperCount < helpersWanted) {
         platform::Worker* helper = platform::StartWorker();
-        if (helper == nullptr)
+        if (helper == nullptr) {
+            helpersWanted = helperCount;
             break;
+        }
         helpers[helperCount++] = helper;
     }
-    return true;
 }
 
 void Run::StopHelpers() {
@@ -647,7 +665,10 @@ void Run::StopHelpers() {
 }
 
 void Run::Release() {
-    for (int k = 0; k < slotCount; ++k) platform::Release(slots[k].block);
+    for (Segment& slot : slots) {
+        platform::Release(slot.block);
+        slot.block = nullptr;
+    }
     platform::Release(window);
     platform::Release(pending);
     window = pending = nullptr;
@@ -689,6 +710,8 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
     for (;;) {
         while (!scanned && run.inFlight < run.slotCount) {
             Segment& slot = run.slots[(run.head + run.inFlight) % run.slotCount];
+            if (!run.TakeSlot(slot))
+                break;
             if (!run.GuessSegment(slot) && !run.ScanSegment(slot)) {
                 scanned = handOver = true;
                 break;
@@ -700,6 +723,8 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
             break;
 
         // Hand what nobody decodes yet to the helpers that are free.
+        if (run.inFlight > 1)
+            run.StartHelpers();
         run.Collect(false);
         for (int h = 0; h < run.helperCount; ++h) {
             Segment* slot = run.helping[h] == nullptr ? run.Unassigned() : nullptr;
