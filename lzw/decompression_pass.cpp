@@ -1,10 +1,13 @@
 #include "lzw/decompression_pass.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "lzw/lzw_dictionary.h"
+#include "lzw/segment_decoder.h"
 #include "platform/files.h"
 #include "platform/own_file.h"
+#include "platform/worker.h"
 
 namespace sfx {
 
@@ -47,7 +50,10 @@ bool DecodeInto(ExtractionJob& job, LzwDictionary& dictionary, LzwSource& input,
 
     LzwDecoder& decoder = TheLzwDecoder();
     decoder.SetDictionary(dictionary.prefixCodes, dictionary.suffixBytes);
-    const bool decoded = decoder.Decode(input, output.stream, job.lzwProgress);
+    const int threads = std::min(platform::HardwareThreads(), LzwSegmentThreads);
+    const bool decoded =
+        threads > 1 ? DecodeInSegments(decoder, input, output.stream, job.lzwProgress, threads)
+                    : decoder.Decode(input, output.stream, job.lzwProgress);
     decoder.SetDictionary(nullptr, nullptr);
     // A file that can't be closed in full (a full disk) is not a decoded file; a caller's
     // stream (a pipe) that can't take the bytes is a failed write.

@@ -136,6 +136,11 @@ bool LzwDecoder::Decode(std::FILE* input, std::FILE* output, ProgressCallback pr
 }
 
 bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback progress) {
+    return Decode(input, output, progress, LzwResume{});
+}
+
+bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback progress,
+                        const LzwResume& resume) {
     static_assert(OutputCapacity >= OutputHistory + LzwStackSize + 1);
     static_assert(OutputHistory >= LzwStackSize);
     status_ = Ok;
@@ -144,13 +149,20 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
     input_ = &input;
     output_ = output;
     progress_ = progress;
-    inStart_ = 0;
+    inStart_ = resume.inputAt;
     inEnd_ = 0;
     inputExhausted_ = false;
-    outBase_ = 0;
-    outFlushed_ = 0;
+    outBase_ = resume.outBase;
+    outFlushed_ = resume.outFlushed;
+    if (resume.outPos > resume.outFlushed)
+        std::memcpy(outBuf_ + resume.outFlushed, resume.pending, resume.outPos - resume.outFlushed);
 
+    // The input starts at the byte of the next code (inputAt is bitPos / 8); fastEnd 0 takes
+    // the first code through ReadCode, which fetches it.
     Cursor cursor;
+    cursor.bitPos = static_cast<std::uint32_t>(resume.bitPos - inStart_ * 8);
+    cursor.milestone = resume.fetched & ~1023;
+    cursor.outPos = resume.outPos;
     std::uint32_t maxCode = 511;
     std::uint32_t nextFree = LzwFirstFreeCode;
     std::uint32_t previous = 0;

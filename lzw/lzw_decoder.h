@@ -35,6 +35,19 @@ struct LzwSource {
     }
 };
 
+// Where a decoding takes over a stream that another reader has followed up to a clear code:
+// the next code's bit position and the state of the reader and of the output buffer, as the
+// decoder itself would have them there. The default starts at the stream's first bit.
+struct LzwResume {
+    std::uint64_t bitPos = 0;
+    std::int32_t fetched = 0;   // fetches of the byte-by-byte reader so far
+    std::uint64_t inputAt = 0;  // stream offset of the next byte the source gives: bitPos / 8
+    std::uint64_t outBase = 0;  // stream offset of the output buffer's first byte
+    int outPos = 0;             // bytes in the output buffer
+    int outFlushed = 0;         // of which written already; the rest follow in `pending`
+    const std::uint8_t* pending = nullptr;
+};
+
 class LzwDecoder {
   public:
     // Hands over the dictionary arrays (LzwDictionarySize entries each) for the next runs.
@@ -47,8 +60,13 @@ class LzwDecoder {
     bool Decode(std::FILE* input, std::FILE* output, ProgressCallback progress);
     // The same from any source; progress counts against input.length.
     bool Decode(LzwSource& input, std::FILE* output, ProgressCallback progress);
+    // The same from where `resume` says, right after a clear code (or at the start).
+    bool Decode(LzwSource& input, std::FILE* output, ProgressCallback progress,
+                const LzwResume& resume);
 
     ExtractStatus status() const { return status_; }
+    // Sets the status of a run made on this decoder's behalf on several threads.
+    void Settle(bool decoded) { status_ = decoded ? Ok : DecompressFailed; }
     // Bytes the last run wrote to its output, up to its end or its failure.
     std::uint64_t written() const { return outBase_ + static_cast<std::uint64_t>(outFlushed_); }
 

@@ -34,6 +34,9 @@ void Release(Semaphore& semaphore) {
 void Take(Semaphore& semaphore) {
     WaitForSingleObject(semaphore, INFINITE);
 }
+bool TryTake(Semaphore& semaphore) {
+    return WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0;
+}
 
 DWORD WINAPI Begin(LPVOID worker);
 bool Launch(Thread& thread, void* worker) {
@@ -62,6 +65,12 @@ void Take(Semaphore& semaphore) {
     while (sem_wait(&semaphore) != 0 && errno == EINTR) {
     }
 }
+bool TryTake(Semaphore& semaphore) {
+    int result;
+    while ((result = sem_trywait(&semaphore)) != 0 && errno == EINTR) {
+    }
+    return result == 0;
+}
 
 void* Begin(void* worker);
 bool Launch(Thread& thread, void* worker) {
@@ -89,8 +98,9 @@ struct Worker {
 
 namespace {
 
-// Enough for the cipher's helpers on the largest machines served, a writer and a reader.
-constexpr int MaxWorkers = 10;
+// Enough for the cipher's helpers on the largest machines served, a reader, and the
+// decoder's helpers beside them.
+constexpr int MaxWorkers = 16;
 Worker workers[MaxWorkers];
 int threadLimit = 0;  // 0: as many as the machine has
 
@@ -153,6 +163,10 @@ void PostTask(Worker* worker, void (*task)(void*), void* argument) {
 
 void WaitForTask(Worker* worker) {
     Take(worker->done);
+}
+
+bool TaskFinished(Worker* worker) {
+    return TryTake(worker->done);
 }
 
 void StopWorker(Worker* worker) {

@@ -10,6 +10,8 @@
 #include <csignal>
 #include <vector>
 
+#include "lzw/segment_decoder.h"
+#include "platform/files.h"
 #include "tests/support/lzw_reference.h"
 #include "tools/lzw_encoder.h"
 
@@ -24,7 +26,8 @@ struct DecodeResult {
     Bytes output;
 };
 
-DecodeResult DecodeFile(const std::string& inPath, const std::string& outPath) {
+// Decodes with the serial decoder (1 thread) or in segments on `threads` threads.
+DecodeResult DecodeFile(const std::string& inPath, const std::string& outPath, int threads = 1) {
     std::FILE* in = std::fopen(inPath.c_str(), "rb");
     std::FILE* out = std::fopen(outPath.c_str(), "wb");
     static std::vector<std::uint32_t> prefix(LzwDictionarySize);
@@ -33,7 +36,11 @@ DecodeResult DecodeFile(const std::string& inPath, const std::string& outPath) {
     decoder.SetDictionary(prefix.data(), suffix.data());
     recordedProgress.clear();
     DecodeResult result;
-    result.ok = decoder.Decode(in, out, RecordProgress);
+    LzwSource source;
+    source.file = in;
+    source.length = platform::FileLength(in);
+    result.ok = threads > 1 ? DecodeInSegments(decoder, source, out, RecordProgress, threads)
+                            : decoder.Decode(in, out, RecordProgress);
     result.status = decoder.status();
     std::fclose(in);
     std::fclose(out);
@@ -41,11 +48,14 @@ DecodeResult DecodeFile(const std::string& inPath, const std::string& outPath) {
     return result;
 }
 
-DecodeResult Decode(const Bytes& stream) {
+DecodeResult Decode(const Bytes& stream, int threads = 1) {
     TempDir dir;
     WriteBytes(dir / "in", stream);
-    return DecodeFile(dir / "in", dir / "out");
+    return DecodeFile(dir / "in", dir / "out", threads);
 }
+
+// The thread counts every decoding promise is checked on: the serial decoder, and segments.
+constexpr int ThreadCounts[] = {1, 2, 8};
 
 TEST(LzwDecoderTest, SmallestStreams) {
     DecodeResult end = Decode(CodeStream().Code(257).Finish());
@@ -210,21 +220,32 @@ TEST(LzwDecoderTest, FailedWritesFail) {
     TempDir dir;
     WriteBytes(dir / "in", LzwEncode(plain.data(), plain.size()));
     for (rlim_t limit : {rlim_t{0}, rlim_t{100000}, rlim_t{300000}}) {
-        pid_t child = fork();
-        if (child == 0) {
-            std::signal(SIGXFSZ, SIG_IGN);
-            rlimit rl{limit, limit};
-            setrlimit(RLIMIT_FSIZE, &rl);
-            DecodeResult result = DecodeFile(dir / "in", dir / "out");
-            _exit(result.ok ? 0 : result.status);
+        std::string serialProgress;
+        for (int threads : ThreadCounts) {
+            pid_t child = fork();
+            if (child == 0) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                rlimit rl{limit, limit};
+                setrlimit(RLIMIT_FSIZE, &rl);
+                DecodeResult result = DecodeFile(dir / "in", dir / "out", threads);
+                // The progress calls go to the parent as the exit status's high bits.
+                _exit(result.ok
+                          ? 0
+                          : result.status + 16 * static_cast<int>(recordedProgress.size() % 16));
+            }
+            int status = 0;
+            waitpid(child, &status, 0);
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status) % 16, DecompressFailed) << limit << " " << threads;
+            EXPECT_TRUE(ReadBytes(dir / "out") ==
+                        Bytes(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(limit)))
+                << limit << " " << threads;
+            // As many progress calls before the failed write as the serial decoder makes.
+            const std::string calls = std::to_string(WEXITSTATUS(status) / 16);
+            if (threads == 1)
+                serialProgress = calls;
+            EXPECT_EQ(calls, serialProgress) << limit << " " << threads;
         }
-        int status = 0;
-        waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(WEXITSTATUS(status), DecompressFailed) << limit;
-        EXPECT_TRUE(ReadBytes(dir / "out") ==
-                    Bytes(plain.begin(), plain.begin() + static_cast<std::ptrdiff_t>(limit)))
-            << limit;
     }
 }
 #endif
@@ -232,16 +253,29 @@ TEST(LzwDecoderTest, FailedWritesFail) {
 // Decodes `stream` with the decoder and with the plain reference decoder and expects the
 // same result, the same bytes out and the same progress calls.
 void ExpectSameAsReference(const Bytes& stream, const std::string& what) {
-    SCOPED_TRACE(what);
-    DecodeResult result = Decode(stream);
     const ReferenceResult expected = ReferenceDecode(stream);
-    EXPECT_EQ(result.ok, expected.ok);
-    if (!result.ok) {
-        EXPECT_EQ(result.status, DecompressFailed);
+    for (int threads : ThreadCounts) {
+        SCOPED_TRACE(what + ", " + std::to_string(threads) + " threads");
+        DecodeResult result = Decode(stream, threads);
+        EXPECT_EQ(result.ok, expected.ok);
+        EXPECT_EQ(result.status, result.ok ? Ok : DecompressFailed);
+        EXPECT_EQ(result.output.size(), expected.output.size());
+        EXPECT_TRUE(result.output == expected.output);
+        EXPECT_EQ(recordedProgress, expected.progress);
     }
-    EXPECT_EQ(result.output.size(), expected.output.size());
-    EXPECT_TRUE(result.output == expected.output);
-    EXPECT_EQ(recordedProgress, expected.progress);
+}
+
+// Segments of literal codes, `lengths` codes each, every one ended by a clear code but the
+// last, which the end code ends.
+CodeStream Segments(std::initializer_list<int> lengths) {
+    CodeStream stream;
+    int n = 0;
+    for (int length : lengths) {
+        if (n++ > 0)
+            stream.Clear();
+        for (int i = 0; i < length; ++i) stream.Code('a' + (i * 7 + n) % 26);
+    }
+    return stream;
 }
 
 TEST(LzwDecoderTest, AgreesWithAPlainDecoderOnWholeCutAndDamagedStreams) {
@@ -254,10 +288,33 @@ TEST(LzwDecoderTest, AgreesWithAPlainDecoderOnWholeCutAndDamagedStreams) {
     const Bytes noise = RandomBytes(300000, 22);
     Bytes runs;
     for (int i = 0; runs.size() < 900000; ++i) runs.insert(runs.end(), 1000 + i * 37, 'a' + i % 3);
+    LzwEncoderOptions often;
+    often.clearEvery = 1000;
+    // Decoding in segments takes each segment to be as long as the last until its codes say
+    // otherwise: a clear or end code before the one found where the guess put it, or a first
+    // code that is no literal there. These segments are 9-bit codes throughout, so a clear
+    // code stands where the guess looks.
+    const Bytes earlierClear = Segments({100, 40, 59, 100}).Code(257).Finish();
+    CodeStream endFirst = Segments({100, 40});
+    endFirst.Code(257);
+    for (int i = 0; i < 59; ++i) endFirst.Code('z');
+    CodeStream noLiteral = Segments({100});
+    noLiteral.Clear().Code(258);
+    for (int i = 0; i < 99; ++i) noLiteral.Code('y');
+    noLiteral.Clear().Code('x');
+    // Short segments, then one too long for a segment's memory: the serial decoder goes on.
+    CodeStream longLast = Segments({100, 100, 300, 100, 60000});
     const std::vector<std::pair<std::string, Bytes>> streams = {
         {"text", LzwEncode(text.data(), text.size())},
         {"noise", LzwEncode(noise.data(), noise.size(), keep)},
         {"runs", LzwEncode(runs.data(), runs.size())},
+        {"text cleared every 1000 codes", LzwEncode(text.data(), text.size() / 4, often)},
+        {"segments of changing lengths",
+         Segments({300, 300, 7, 2000, 2000, 1, 1, 9000, 5}).Code(257).Finish()},
+        {"a clear code before the guessed one", earlierClear},
+        {"the end code before a guessed clear", endFirst.Code(256).Finish()},
+        {"a first code that is no literal", noLiteral.Code(257).Finish()},
+        {"short segments, then a long one", longLast.Code(257).Finish()},
     };
     for (const auto& [name, stream] : streams) {
         ExpectSameAsReference(stream, name);
@@ -273,9 +330,10 @@ TEST(LzwDecoderTest, AgreesWithAPlainDecoderOnWholeCutAndDamagedStreams) {
             ExpectSameAsReference(Bytes(stream.begin(), stream.begin() + cut),
                                   name + " cut at " + std::to_string(cut));
         }
-        for (int k = 1; k <= 8; ++k) {
+        // Damage early, late, and in the last segment.
+        for (int k = 1; k <= 9; ++k) {
             Bytes damaged = stream;
-            const std::size_t at = size * k / 9;
+            const std::size_t at = k < 9 ? size * k / 9 : size > 12 ? size - 12 : 0;
             damaged[at] ^= static_cast<std::uint8_t>(0x5A + k);
             ExpectSameAsReference(damaged, name + " damaged at " + std::to_string(at));
         }

@@ -27,18 +27,18 @@ void Count(void* argument) {
 TEST(WorkerTest, RunsEachTaskOnceAndItsEffectsAreSeenAfterTheWait) {
     Worker* worker = StartWorker();
     ASSERT_NE(worker, nullptr);
-    // At most ten at a time: one more is refused until one of them has stopped; each runs
+    // At most sixteen at a time: one more is refused until one of them has stopped; each runs
     // what it is given.
     std::vector<Worker*> others;
-    std::vector<Tally> tallies(9);
-    for (int i = 0; i < 9; ++i) {
+    std::vector<Tally> tallies(15);
+    for (int i = 0; i < 15; ++i) {
         others.push_back(StartWorker());
         ASSERT_NE(others.back(), nullptr);
         tallies[i].next = i;
         PostTask(others.back(), Count, &tallies[i]);
     }
     EXPECT_EQ(StartWorker(), nullptr);
-    for (int i = 0; i < 9; ++i) {
+    for (int i = 0; i < 15; ++i) {
         WaitForTask(others[i]);
         StopWorker(others[i]);
         EXPECT_EQ(tallies[i].seen, std::vector<int>{i});

@@ -1,0 +1,797 @@
+#include "lzw/segment_decoder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "platform/allocation.h"
+#include "platform/bytes.h"
+#include "platform/worker.h"
+
+namespace sfx {
+
+// How the work is shared:
+//   - the calling thread scans the codes ahead into segments, each one copied into a slot of
+//     its own with the input it needs; a slot is decoded by a helper, or by the calling
+//     thread when no helper is free, into the slot's own dictionary and output;
+//   - the calling thread then replays the decoded segments in order through a model of the
+//     serial decoder's output buffer: it makes that decoder's progress calls and its writes,
+//     at the same codes, with the same bytes;
+//   - a segment whose output outgrows its slot is decoded further in turn by the calling
+//     thread; a segment whose input outgrows a slot hands the rest of the stream to the
+//     serial decoder, in the state that decoder would have reached there.
+
+namespace {
+
+// One segment's input at most, look-ahead included; the serial decoder holds as much.
+constexpr int InputLimit = LzwDecoder::InputChunk;
+// Every code takes 9 bits or more.
+constexpr int MaxCodes = InputLimit * 8 / 9 + 1;
+// A slot's output; a segment that decodes to more goes on in turn, keeping this much history.
+constexpr int OutputCapacity = 128 * 1024;
+constexpr int OutputHistory = 64 * 1024;
+// Every string copy may write this many bytes past its end.
+constexpr int CopyOverrun = 16;
+static_assert(OutputCapacity >= OutputHistory + LzwStackSize + 1);
+static_assert(OutputHistory >= LzwStackSize);
+
+// What ends a segment: the code after its last decoded one.
+enum class Ending : std::uint8_t {
+    Clear,      // a clear code; the next segment follows
+    End,        // the end code
+    Invalid,    // a code that names no entry, or a first code that is no literal
+    Exhausted,  // the input ran out before the code could be read
+    TooLong,    // the code lies past any stream a container can hold
+};
+
+// Where a slot's decoding stopped: at the code that ends the segment, at a code it cannot
+// decode, at a clear or end code earlier than guessed, or for want of room.
+enum class Stop : std::uint8_t { Done, Failed, Ended, Full };
+
+enum class SlotState : std::uint8_t { Free, Scanned, Posted, Decoded };
+
+struct Segment {
+    // Set by the scan.
+    std::uint64_t startBit = 0;  // stream position of the first code
+    std::uint32_t count = 0;     // codes before the one that ends the segment
+    Ending ending = Ending::Clear;
+    bool guessed = false;         // the ending is the previous segment's, checked by the decoding
+    std::int64_t endingNeed = 0;  // fetches once the ending code is read
+
+    // The decoding state, kept between the runs of a segment that outgrew its output.
+    std::uint32_t next = 0;    // the next code to decode
+    std::uint32_t bitPos = 0;  // its bit position in `input`
+    int width = 9;
+    std::uint32_t maxCode = 511;
+    std::uint32_t nextFree = LzwFirstFreeCode;
+    std::uint32_t previous = 0;
+    std::uint32_t previousAt = 0;  // segment offset where the previous string starts
+    int previousLength = 0;
+    std::uint32_t outBase = 0;  // segment offset of output[0]
+    int outPos = 0;             // bytes held in output
+    Stop stop = Stop::Done;
+
+    // The replay: codes whose output has gone to the serial model, and of that output the
+    // segment offset up to which it has been copied there.
+    std::uint32_t replayed = 0;
+    std::uint32_t copied = 0;
+    std::uint32_t produced = 0;  // segment offset after the replayed codes
+
+    SlotState state = SlotState::Free;
+    platform::Worker* worker = nullptr;
+
+    // One allocation, carved into the arrays below.
+    std::uint8_t* block = nullptr;
+    std::uint8_t* input = nullptr;     // InputLimit + 8 bytes
+    std::uint16_t* lengths = nullptr;  // the length of every decoded code's string
+    std::uint32_t* prefix = nullptr;   // the dictionary
+    std::uint8_t* suffix = nullptr;
+    std::uint32_t* seenAt = nullptr;      // where each entry's string last appeared
+    std::uint16_t* seenLength = nullptr;  // and its length
+    std::uint8_t* output = nullptr;       // OutputCapacity + CopyOverrun bytes
+};
+
+constexpr std::size_t SlotBytes =
+    (InputLimit + 8) + MaxCodes * sizeof(std::uint16_t) +
+    LzwDictionarySize * (sizeof(std::uint32_t) * 2 + 1 + sizeof(std::uint16_t)) + OutputCapacity +
+    CopyOverrun + 64;
+
+bool Allocate(Segment& slot) {
+    slot.block = static_cast<std::uint8_t*>(platform::Allocate(SlotBytes));
+    if (slot.block == nullptr)
+        return false;
+    // Widest arrays first, so that every one is aligned to its entries.
+    std::uint8_t* place = slot.block;
+    auto take = [&place](std::size_t bytes) {
+        std::uint8_t* start = place;
+        place += (bytes + 7) & ~std::size_t{7};
+        return start;
+    };
+    slot.prefix = reinterpret_cast<std::uint32_t*>(take(LzwDictionarySize * 4));
+    slot.seenAt = reinterpret_cast<std::uint32_t*>(take(LzwDictionarySize * 4));
+    slot.seenLength = reinterpret_cast<std::uint16_t*>(take(LzwDictionarySize * 2));
+    slot.lengths = reinterpret_cast<std::uint16_t*>(take(MaxCodes * 2));
+    slot.suffix = take(LzwDictionarySize);
+    slot.input = take(InputLimit + 8);
+    slot.output = take(OutputCapacity + CopyOverrun);
+    return true;
+}
+
+// Bits taken by the first `index` codes of a segment: the width grows with the place alone.
+std::uint64_t BitsBefore(std::uint32_t index) {
+    static constexpr std::uint32_t Widened[] = {254, 766, 1790, 3838, 7934};
+    std::uint64_t bits = 0;
+    std::uint32_t from = 0;
+    int width = 9;
+    for (std::uint32_t bound : Widened) {
+        if (index <= bound)
+            return bits + std::uint64_t{index - from} * width;
+        bits += std::uint64_t{bound - from} * width;
+        from = bound;
+        ++width;
+    }
+    return bits + std::uint64_t{index - from} * LzwMaxWidth;
+}
+
+// Copies a string that lies entirely before its destination, in 16-byte pieces that may
+// run past its end. No piece reads a byte of the string that an earlier piece wrote.
+inline void CopyString(std::uint8_t* to, const std::uint8_t* from, int length) {
+    for (int i = 0; i < length; i += 16) std::memmove(to + i, from + i, 16);
+}
+
+// Writes the `length` bytes of `code`'s string to out[0..length-1], last byte first.
+void ExpandCode(const Segment& slot, std::uint32_t code, int length, std::uint8_t* out) {
+    std::uint8_t* place = out + length - 1;
+    while (code > 255) {
+        *place-- = slot.suffix[code];
+        code = slot.prefix[code];
+    }
+    *place = static_cast<std::uint8_t>(code);
+}
+
+// Decodes the slot's codes from slot.next on, up to the code that ends the segment, a code
+// that cannot be decoded (Failed, slot.next names it) or an output too full for the longest
+// string (Full). Runs on any thread; touches nothing but the slot.
+void DecodeSegment(void* argument) {
+    Segment& slot = *static_cast<Segment*>(argument);
+    const std::uint8_t* const input = slot.input;
+    std::uint8_t* const output = slot.output;
+    std::uint32_t bitPos = slot.bitPos;
+    int width = slot.width;
+    std::uint32_t maxCode = slot.maxCode;
+    std::uint32_t nextFree = slot.nextFree;
+    std::uint32_t previous = slot.previous;
+    std::uint32_t previousAt = slot.previousAt;
+    int previousLength = slot.previousLength;
+    const std::uint32_t outBase = slot.outBase;
+    int outPos = slot.outPos;
+    Stop stop = Stop::Done;
+
+    std::uint32_t i = slot.next;
+    for (; i < slot.count; ++i) {
+        if (outPos + LzwStackSize + 1 > OutputCapacity) {
+            stop = Stop::Full;
+            break;
+        }
+        const std::uint32_t word = LoadBE32(input + (bitPos >> 3));
+        const std::uint32_t code = (word << (bitPos & 7)) >> (32 - width);
+        std::uint8_t* const out = output + outPos;
+        const std::uint32_t at = outBase + static_cast<std::uint32_t>(outPos);
+
+        int count;
+        if (code < 256) {
+            *out = static_cast<std::uint8_t>(code);
+            count = 1;
+        } else if (i == 0 || code < LzwFirstFreeCode) {
+            // A clear or end code where the segment was guessed to go on, or a first code
+            // that is no literal: the replay tells which.
+            stop = Stop::Ended;
+            break;
+        } else if (code < nextFree) {
+            count = slot.seenLength[code];
+            if (count > LzwStackSize) {
+                stop = Stop::Failed;
+                break;
+            }
+            const std::uint32_t from = slot.seenAt[code];
+            if (from >= outBase) {
+                CopyString(out, output + (from - outBase), count);
+            } else {
+                ExpandCode(slot, code, count, out);  // decoded too long ago to be at hand
+            }
+            slot.seenAt[code] = at;
+        } else if (code == nextFree) {
+            // Previous string plus its first byte; the previous string ends right here.
+            count = previousLength + 1;
+            if (count > LzwStackSize) {
+                stop = Stop::Failed;
+                break;
+            }
+            CopyString(out, output + (previousAt - outBase), previousLength);
+            out[previousLength] = out[0];
+        } else {
+            stop = Stop::Failed;  // names an entry not defined yet
+            break;
+        }
+        bitPos += static_cast<std::uint32_t>(width);
+
+        if (i > 0 && nextFree <= maxCode) {
+            slot.prefix[nextFree] = previous;
+            slot.suffix[nextFree] = out[0];
+            slot.seenAt[nextFree] = previousAt;
+            slot.seenLength[nextFree] = static_cast<std::uint16_t>(previousLength + 1);
+            ++nextFree;
+            if (nextFree == maxCode && width < LzwMaxWidth) {
+                ++width;
+                maxCode = (1u << width) - 1;
+            }
+        }
+        slot.lengths[i] = static_cast<std::uint16_t>(count);
+        outPos += count;
+        previous = code;
+        previousAt = at;
+        previousLength = count;
+    }
+
+    slot.next = i;
+    slot.bitPos = bitPos;
+    slot.width = width;
+    slot.maxCode = maxCode;
+    slot.nextFree = nextFree;
+    slot.previous = previous;
+    slot.previousAt = previousAt;
+    slot.previousLength = previousLength;
+    slot.outPos = outPos;
+    slot.stop = stop;
+}
+
+// The state of one parallel run, owned by the calling thread.
+struct Run {
+    LzwSource* source = nullptr;
+    std::FILE* output = nullptr;
+    ProgressCallback progress = NoProgress;
+    std::int32_t inputLength = 0;
+
+    // The input window: the stream bytes from windowAt on, from the start of the oldest
+    // segment in flight at least, so that a segment guessed wrong can be scanned anew.
+    std::uint8_t* window = nullptr;  // windowCapacity + 8 bytes
+    int windowCapacity = 0;
+    std::uint64_t windowAt = 0;
+    int windowLength = 0;
+    bool exhausted = false;
+    std::uint64_t scanBit = 0;     // where the next segment starts
+    std::uint32_t guessCount = 0;  // codes in the last segment that a clear code ended
+    bool rescan = false;           // the segments after the one replayed were guessed wrong
+    std::uint64_t readFrom = 0;    // the window's next byte for the serial decoder
+
+    // The serial decoder's output buffer as it would stand: stream offsets of its first
+    // byte, of the end of what has been written and of the end of what has been decoded.
+    // `pending` holds the bytes from `flushed` to `produced`.
+    std::uint64_t outBase = 0;
+    std::uint64_t flushed = 0;
+    std::uint64_t produced = 0;
+    std::int64_t fetched = 0;         // fetches of the byte-by-byte reader so far
+    std::uint8_t* pending = nullptr;  // LzwDecoder::OutputCapacity bytes
+    bool writeFailed = false;
+
+    Segment slots[2 * LzwSegmentThreads];
+    int slotCount = 0;
+    int head = 0;      // the oldest segment in flight
+    int inFlight = 0;  // segments scanned and not yet replayed
+    platform::Worker* helpers[LzwSegmentThreads - 1] = {};
+    Segment* helping[LzwSegmentThreads - 1] = {};  // the segment each helper decodes
+    int helperCount = 0;
+    int helpersWanted = 0;
+
+    std::uint64_t WindowEnd() const { return windowAt + static_cast<std::uint64_t>(windowLength); }
+
+    // Drops the input before the oldest segment in flight and reads on until the input up to
+    // stream offset `need` is at hand, if the stream is that long. The window holds every
+    // segment in flight and one more, each at most InputLimit bytes long.
+    void Refill(std::uint64_t need) {
+        const std::uint64_t keepFrom = (inFlight > 0 ? slots[head].startBit : scanBit) >> 3;
+        const int from = static_cast<int>(keepFrom - windowAt);
+        std::memmove(window, window + from, windowLength - from);
+        windowAt += from;
+        windowLength -= from;
+        while (!exhausted && WindowEnd() < need) {
+            const std::size_t got =
+                source->Read(window + windowLength, windowCapacity - windowLength);
+            if (got == 0)
+                exhausted = true;
+            windowLength += static_cast<int>(got);
+        }
+    }
+
+    // Makes the progress calls of the fetches up to `need`, as the serial reader would.
+    void Announce(std::int64_t need) {
+        for (std::int64_t point = (fetched & ~std::int64_t{1023}) + 1024; point <= need;
+             point += 1024)
+            progress(static_cast<std::int32_t>(point), inputLength);
+        if (need > fetched)
+            fetched = need;
+    }
+
+    // Writes what has been decoded and not written; nothing more after a failed write.
+    bool Flush() {
+        const std::size_t count = static_cast<std::size_t>(produced - flushed);
+        flushed = produced;
+        if (writeFailed)
+            return false;
+        if (count > 0 && std::fwrite(pending, 1, count, output) != count)
+            writeFailed = true;
+        return !writeFailed;
+    }
+
+    // The serial decoder's check before every code but the end code: it writes out and
+    // keeps a history when the longest string might not fit. `need` is that code's.
+    bool MakeRoom(std::int64_t need) {
+        if (produced - outBase + LzwStackSize + 1 <= LzwDecoder::OutputCapacity)
+            return true;
+        Announce(need);
+        if (!Flush())
+            return false;
+        outBase = produced - LzwDecoder::OutputHistory;
+        return true;
+    }
+
+    bool ScanSegment(Segment& slot);
+    bool GuessSegment(Segment& slot);
+    void Fill(Segment& slot, std::uint32_t count, Ending ending, std::uint64_t need,
+              std::uint64_t after);
+    void Discard();
+    void CopyOut(Segment& slot, std::uint32_t upTo);
+    bool Replay(Segment& slot, bool& ended);
+    bool ReplayCodes(Segment& slot);
+    void Collect(bool wait);
+    Segment* Unassigned();
+    // Allocates the buffers and the first slot; false when the memory cannot be had. The
+    // other slots are allocated as they are first used, and the helpers started once there
+    // is more than one segment to decode, so that a short stream costs no more than that.
+    bool Start(int threads);
+    bool TakeSlot(Segment& slot);
+    void StartHelpers();
+    // Waits for the helpers and lets them go.
+    void StopHelpers();
+    // Releases the slots and buffers.
+    void Release();
+};
+
+// Reads the codes of the segment that starts at scanBit up to the code that ends it, and
+// copies the input it needs into the slot. False when that input would not fit a slot.
+bool Run::ScanSegment(Segment& slot) {
+    std::uint64_t bitPos = scanBit;
+    const std::uint64_t startByte = bitPos >> 3;
+    std::uint32_t index = 0;
+    std::uint32_t nextFree = LzwFirstFreeCode;
+    std::uint32_t maxCode = 511;
+    int width = 9;
+    Ending ending;
+    std::uint64_t need;
+    for (;;) {
+        // Bulk: the codes after the first whose bytes are at hand and that neither end the
+        // segment nor name an entry not yet defined, read without a check of the input each.
+        const std::uint64_t held =
+            std::min<std::uint64_t>({WindowEnd(), startByte + InputLimit, INT32_MAX}) * 8;
+        const std::uint64_t safeEnd = held >= 32 ? held - 32 : 0;  // in bits
+        while (index > 0 && bitPos < safeEnd) {
+            const std::uint32_t word = LoadBE32(window + ((bitPos >> 3) - windowAt));
+            const std::uint32_t code = (word << (bitPos & 7)) >> (32 - width);
+            if (code - LzwClearCode < 2 || code > nextFree)
+                break;
+            bitPos += static_cast<std::uint64_t>(width);
+            ++index;
+            if (nextFree <= maxCode) {
+                ++nextFree;
+                if (nextFree == maxCode && width < LzwMaxWidth) {
+                    ++width;
+                    maxCode = (1u << width) - 1;
+                }
+            }
+        }
+
+        // One code, whatever it is.
+        need = (bitPos + 32) >> 3;
+        if (need - startByte > static_cast<std::uint64_t>(InputLimit))
+            return false;
+        if (need > WindowEnd()) {
+            Refill(need);
+            if (need > WindowEnd()) {
+                need = WindowEnd() + 1;  // the fetch that finds the input exhausted counts
+                ending = need > INT32_MAX ? Ending::TooLong : Ending::Exhausted;
+                break;
+            }
+        }
+        if (need > INT32_MAX) {
+            ending = Ending::TooLong;
+            break;
+        }
+        const std::uint32_t word = LoadBE32(window + ((bitPos >> 3) - windowAt));
+        const std::uint32_t code = (word << (bitPos & 7)) >> (32 - width);
+        const std::uint64_t after = bitPos + static_cast<std::uint64_t>(width);
+        if (code == LzwEndCode) {
+            ending = Ending::End;
+            break;
+        }
+        if (index == 0) {
+            if (code > 255) {
+                ending = Ending::Invalid;
+                break;
+            }
+        } else if (code == LzwClearCode) {
+            ending = Ending::Clear;
+            bitPos = after;
+            break;
+        } else if (code > nextFree) {
+            ending = Ending::Invalid;
+            break;
+        } else if (nextFree <= maxCode) {
+            ++nextFree;
+            if (nextFree == maxCode && width < LzwMaxWidth) {
+                ++width;
+                maxCode = (1u << width) - 1;
+            }
+        }
+        bitPos = after;
+        ++index;
+    }
+
+    if (ending == Ending::Clear)
+        guessCount = index;
+    Fill(slot, index, ending, need, bitPos);
+    return true;
+}
+
+// Takes the next segment to be as long as the last one that a clear code ended, when a clear
+// code stands where it would end; the decoding checks the codes before it. Encoders clear
+// when the dictionary is full, so most segments are found without a scan.
+bool Run::GuessSegment(Segment& slot) {
+    if (guessCount == 0)
+        return false;
+    const std::uint64_t clearAt = scanBit + BitsBefore(guessCount);
+    const std::uint64_t after = scanBit + BitsBefore(guessCount + 1);
+    const std::uint64_t need = (clearAt + 32) >> 3;
+    if (need - (scanBit >> 3) > static_cast<std::uint64_t>(InputLimit) || need > INT32_MAX)
+        return false;
+    if (need > WindowEnd()) {
+        Refill(need);
+        if (need > WindowEnd())
+            return false;
+    }
+    const std::uint32_t word = LoadBE32(window + ((clearAt >> 3) - windowAt));
+    const auto width = static_cast<int>(after - clearAt);
+    if ((word << (clearAt & 7)) >> (32 - width) != LzwClearCode)
+        return false;
+    Fill(slot, guessCount, Ending::Clear, need, after);
+    return true;
+}
+
+// Sets the slot up for the segment from scanBit on, `count` codes and the one that ends it,
+// read once `need` bytes were fetched; the next segment starts at bit `after`.
+void Run::Fill(Segment& slot, std::uint32_t count, Ending ending, std::uint64_t need,
+               std::uint64_t after) {
+    const std::uint64_t startByte = scanBit >> 3;
+    slot.startBit = scanBit;
+    slot.count = count;
+    slot.ending = ending;
+    slot.endingNeed = static_cast<std::int64_t>(need);
+    slot.next = 0;
+    slot.bitPos = static_cast<std::uint32_t>(scanBit & 7);
+    slot.width = 9;
+    slot.maxCode = 511;
+    slot.nextFree = LzwFirstFreeCode;
+    slot.outBase = 0;
+    slot.outPos = 0;
+    slot.replayed = slot.copied = slot.produced = 0;
+    slot.stop = Stop::Done;
+    const std::uint64_t end = std::min(need, WindowEnd());
+    const int length = static_cast<int>(end - startByte);
+    std::memcpy(slot.input, window + (startByte - windowAt), length);
+    std::memset(slot.input + length, 0, 8);
+    slot.state = SlotState::Scanned;
+    scanBit = after;
+}
+
+// Lets go of the segments in flight after the oldest, whose start was guessed wrong.
+void Run::Discard() {
+    Collect(true);
+    for (int k = 1; k < inFlight; ++k) slots[(head + k) % slotCount].state = SlotState::Free;
+    inFlight = 1;
+    rescan = false;
+}
+
+// Copies the slot's decoded bytes up to segment offset `upTo` into the pending output.
+void Run::CopyOut(Segment& slot, std::uint32_t upTo) {
+    const std::uint32_t count = upTo - slot.copied;
+    std::memcpy(pending + (produced - flushed) - (slot.produced - slot.copied),
+                slot.output + (slot.copied - slot.outBase), count);
+    slot.copied = upTo;
+}
+
+// Replays the slot's decoded codes from slot.replayed up to slot.next; false after a failed
+// write.
+bool Run::ReplayCodes(Segment& slot) {
+    // When the output before the last of the codes leaves room, no check before them fires.
+    const std::uint32_t decoded = slot.outBase + static_cast<std::uint32_t>(slot.outPos);
+    if (produced + (decoded - slot.produced) - outBase + LzwStackSize + 1 <=
+        LzwDecoder::OutputCapacity) {
+        produced += decoded - slot.produced;
+        slot.produced = decoded;
+        CopyOut(slot, decoded);
+        slot.replayed = slot.next;
+        return true;
+    }
+    for (std::uint32_t i = slot.replayed; i < slot.next; ++i) {
+        if (produced - outBase + LzwStackSize + 1 > LzwDecoder::OutputCapacity) {
+            CopyOut(slot, slot.produced);
+            const auto need = static_cast<std::int64_t>((slot.startBit + BitsBefore(i) + 32) >> 3);
+            if (!MakeRoom(need))
+                return false;
+        }
+        produced += slot.lengths[i];
+        slot.produced += slot.lengths[i];
+    }
+    CopyOut(slot, slot.produced);
+    slot.replayed = slot.next;
+    return true;
+}
+
+// Replays a decoded segment, decoding on in turn while it outgrows its output. False when the
+// run has failed; `ended` once the run is over either way.
+bool Run::Replay(Segment& slot, bool& ended) {
+    ended = true;
+    for (;;) {
+        if (!ReplayCodes(slot))
+            return false;
+        if (slot.stop != Stop::Full)
+            break;
+        // Keep a history for the strings still to come, and go on.
+        const int drop = slot.outPos - OutputHistory;
+        std::memmove(slot.output, slot.output + drop, OutputHistory);
+        slot.outBase += static_cast<std::uint32_t>(drop);
+        slot.outPos = OutputHistory;
+        DecodeSegment(&slot);
+    }
+    if (slot.stop == Stop::Ended) {
+        // The segment ends earlier than guessed: at an end code, at a clear code (the
+        // segments after it start elsewhere), or at a first code that is no literal.
+        const std::uint32_t word = LoadBE32(slot.input + (slot.bitPos >> 3));
+        const std::uint32_t code = (word << (slot.bitPos & 7)) >> (32 - slot.width);
+        slot.count = slot.next;
+        slot.endingNeed =
+            static_cast<std::int64_t>((slot.startBit + BitsBefore(slot.next) + 32) >> 3);
+        if (code == LzwEndCode) {
+            slot.ending = Ending::End;
+        } else if (code == LzwClearCode && slot.next > 0) {
+            slot.ending = Ending::Clear;
+            scanBit = slot.startBit + BitsBefore(slot.next + 1);
+            guessCount = slot.next;
+            rescan = true;
+        } else {
+            slot.ending = Ending::Invalid;
+        }
+    } else if (slot.stop == Stop::Failed) {
+        // The code that could not be decoded is read and checked for room like any other.
+        Announce(static_cast<std::int64_t>((slot.startBit + BitsBefore(slot.next) + 32) >> 3));
+        Flush();
+        return false;
+    }
+    switch (slot.ending) {
+        case Ending::Clear:
+            Announce(slot.endingNeed);
+            if (!MakeRoom(slot.endingNeed))
+                return false;
+            ended = false;
+            return true;
+        case Ending::End:
+            Announce(slot.endingNeed);
+            if (!Flush())
+                return false;
+            progress(0, 0);
+            return true;
+        case Ending::Invalid:
+        case Ending::Exhausted:
+            Announce(slot.endingNeed);
+            Flush();
+            return false;
+        case Ending::TooLong:
+            Flush();
+            return false;
+    }
+    return false;
+}
+
+// Notes the segments that helpers have finished; with `wait`, waits for every helper.
+void Run::Collect(bool wait) {
+    for (int h = 0; h < helperCount; ++h) {
+        Segment* slot = helping[h];
+        if (slot == nullptr)
+            continue;
+        if (wait)
+            platform::WaitForTask(helpers[h]);
+        else if (!platform::TaskFinished(helpers[h]))
+            continue;
+        slot->state = SlotState::Decoded;
+        helping[h] = nullptr;
+    }
+}
+
+// The oldest segment that nobody decodes yet.
+Segment* Run::Unassigned() {
+    for (int k = 0; k < inFlight; ++k) {
+        Segment& slot = slots[(head + k) % slotCount];
+        if (slot.state == SlotState::Scanned)
+            return &slot;
+    }
+    return nullptr;
+}
+
+bool Run::Start(int threads) {
+    threads = std::clamp(threads, 1, LzwSegmentThreads);
+    slotCount = threads + (threads > 4 ? 1 : 2);  // a peak RSS under 8 MiB on 8 threads
+    windowCapacity = (slotCount + 2) * InputLimit;
+    window = static_cast<std::uint8_t*>(platform::Allocate(windowCapacity + 8));
+    pending = static_cast<std::uint8_t*>(platform::Allocate(LzwDecoder::OutputCapacity));
+    if (window == nullptr || pending == nullptr)
+        return false;
+    helpersWanted = threads - 1;
+    return Allocate(slots[0]);
+}
+
+bool Run::TakeSlot(Segment& slot) {
+    if (slot.block != nullptr)
+        return true;
+    if (Allocate(slot))
+        return true;
+    // The slots are first taken in order: make do with those that could be had.
+    slotCount = static_cast<int>(&slot - slots);
+    return false;
+}
+
+void Run::StartHelpers() {
+    while (helperCount < helpersWanted) {
+        platform::Worker* helper = platform::StartWorker();
+        if (helper == nullptr) {
+            helpersWanted = helperCount;
+            break;
+        }
+        helpers[helperCount++] = helper;
+    }
+}
+
+void Run::StopHelpers() {
+    Collect(true);
+    while (helperCount > 0) platform::StopWorker(helpers[--helperCount]);
+}
+
+void Run::Release() {
+    for (Segment& slot : slots) {
+        platform::Release(slot.block);
+        slot.block = nullptr;
+    }
+    platform::Release(window);
+    platform::Release(pending);
+    window = pending = nullptr;
+    slotCount = 0;
+}
+
+// The input for the serial decoder once it takes over: what the window holds, then the rest.
+std::size_t ReadOn(void* context, std::uint8_t* into, std::size_t capacity) {
+    Run& run = *static_cast<Run*>(context);
+    if (run.readFrom < run.WindowEnd()) {
+        const std::size_t count = std::min<std::size_t>(
+            capacity, static_cast<std::size_t>(run.WindowEnd() - run.readFrom));
+        std::memcpy(into, run.window + (run.readFrom - run.windowAt), count);
+        run.readFrom += count;
+        return count;
+    }
+    return run.exhausted ? 0 : run.source->Read(into, capacity);
+}
+
+}  // namespace
+
+bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
+                      ProgressCallback progress, int threads) {
+    Run run;
+    if (!run.Start(threads)) {
+        run.StopHelpers();
+        run.Release();
+        return decoder.Decode(input, output, progress);
+    }
+    const std::int64_t length = input.length;
+    run.inputLength = length < 0 ? 0 : length > INT32_MAX ? INT32_MAX : static_cast<int>(length);
+    run.source = &input;
+    run.output = output;
+    run.progress = progress;
+
+    bool scanned = false;   // no segment is left to scan
+    bool handOver = false;  // the next segment is too long for a slot
+    bool succeeded = false;
+    for (;;) {
+        while (!scanned && run.inFlight < run.slotCount) {
+            Segment& slot = run.slots[(run.head + run.inFlight) % run.slotCount];
+            if (!run.TakeSlot(slot))
+                break;
+            if (!run.GuessSegment(slot) && !run.ScanSegment(slot)) {
+                scanned = handOver = true;
+                break;
+            }
+            ++run.inFlight;
+            scanned = slot.ending != Ending::Clear;
+        }
+        if (run.inFlight == 0)
+            break;
+
+        // Hand what nobody decodes yet to the helpers that are free.
+        if (run.inFlight > 1)
+            run.StartHelpers();
+        run.Collect(false);
+        for (int h = 0; h < run.helperCount; ++h) {
+            Segment* slot = run.helping[h] == nullptr ? run.Unassigned() : nullptr;
+            if (slot == nullptr)
+                continue;
+            slot->state = SlotState::Posted;
+            run.helping[h] = slot;
+            platform::PostTask(run.helpers[h], DecodeSegment, slot);
+        }
+
+        Segment& first = run.slots[run.head];
+        if (first.state == SlotState::Decoded) {
+            bool ended = false;
+            const bool ok = run.Replay(first, ended);
+            if (ended) {
+                succeeded = ok;
+                handOver = false;
+                break;
+            }
+            if (run.rescan) {
+                run.Discard();
+                scanned = handOver = false;
+            }
+            first.state = SlotState::Free;
+            run.head = (run.head + 1) % run.slotCount;
+            --run.inFlight;
+            continue;
+        }
+        // Rather than wait, decode a segment that no helper has taken; else wait for one.
+        if (Segment* own = run.Unassigned()) {
+            DecodeSegment(own);
+            own->state = SlotState::Decoded;
+        } else {
+            for (int h = 0; h < run.helperCount; ++h) {
+                if (run.helping[h] == &first) {
+                    platform::WaitForTask(run.helpers[h]);
+                    first.state = SlotState::Decoded;
+                    run.helping[h] = nullptr;
+                }
+            }
+        }
+    }
+
+    run.StopHelpers();
+    if (!handOver) {
+        run.Release();
+        decoder.Settle(succeeded);
+        return succeeded;
+    }
+    // The serial decoder goes on from the segment that did not fit, with the input from its
+    // start and the output not yet written as they stand.
+    run.readFrom = run.scanBit >> 3;
+    LzwSource rest;
+    rest.read = ReadOn;
+    rest.context = &run;
+    rest.length = input.length;
+    LzwResume resume;
+    resume.bitPos = run.scanBit;
+    resume.fetched = static_cast<std::int32_t>(run.fetched);
+    resume.inputAt = run.readFrom;
+    resume.outBase = run.outBase;
+    resume.outPos = static_cast<int>(run.produced - run.outBase);
+    resume.outFlushed = static_cast<int>(run.flushed - run.outBase);
+    resume.pending = run.pending;
+    const bool decoded = decoder.Decode(rest, output, progress, resume);
+    run.Release();
+    return decoded;
+}
+
+}  // namespace sfx
