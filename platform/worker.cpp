@@ -2,6 +2,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <atomic>
 #else
 #include <pthread.h>
 #include <semaphore.h>
@@ -18,24 +20,52 @@ namespace {
 
 // The two things that differ: a semaphore that counts to one, and a thread.
 #ifdef _WIN32
-using Semaphore = HANDLE;
 using Thread = HANDLE;
 
+// A token in an atomic count, with a kernel semaphore only for a thread that has to sleep:
+// a release with nobody asleep and a take that finds the token cost no system call. Each
+// semaphore has one taker, so the count stays between -1 (the taker sleeps or is about to)
+// and 1 (a token waits).
+struct Semaphore {
+    std::atomic<long> count{0};
+    HANDLE sleep = nullptr;
+};
+
 bool Create(Semaphore& semaphore) {
-    semaphore = CreateSemaphoreA(nullptr, 0, 1, nullptr);
-    return semaphore != nullptr;
+    semaphore.count.store(0, std::memory_order_relaxed);
+    semaphore.sleep = CreateSemaphoreA(nullptr, 0, 1, nullptr);
+    return semaphore.sleep != nullptr;
 }
 void Destroy(Semaphore& semaphore) {
-    CloseHandle(semaphore);
+    CloseHandle(semaphore.sleep);
 }
 void Release(Semaphore& semaphore) {
-    ReleaseSemaphore(semaphore, 1, nullptr);
-}
-void Take(Semaphore& semaphore) {
-    WaitForSingleObject(semaphore, INFINITE);
+    if (semaphore.count.fetch_add(1, std::memory_order_acq_rel) < 0)
+        ReleaseSemaphore(semaphore.sleep, 1, nullptr);
 }
 bool TryTake(Semaphore& semaphore) {
-    return WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0;
+    long count = semaphore.count.load(std::memory_order_relaxed);
+    while (count > 0) {
+        if (semaphore.count.compare_exchange_weak(count, count - 1, std::memory_order_acquire))
+            return true;
+    }
+    return false;
+}
+void Take(Semaphore& semaphore) {
+    if (semaphore.count.fetch_sub(1, std::memory_order_acq_rel) < 1)
+        WaitForSingleObject(semaphore.sleep, INFINITE);
+}
+// Take for a token that is about to come: looks for it a while (some microseconds) before
+// going to sleep, where another processor can be releasing it meanwhile.
+void TakeSoon(Semaphore& semaphore) {
+    if (HardwareThreads() > 1) {
+        for (int i = 0; i < 1000; ++i) {
+            if (TryTake(semaphore))
+                return;
+            YieldProcessor();
+        }
+    }
+    Take(semaphore);
 }
 
 DWORD WINAPI Begin(LPVOID worker);
@@ -70,6 +100,9 @@ bool TryTake(Semaphore& semaphore) {
     while ((result = sem_trywait(&semaphore)) != 0 && errno == EINTR) {
     }
     return result == 0;
+}
+void TakeSoon(Semaphore& semaphore) {
+    Take(semaphore);
 }
 
 void* Begin(void* worker);
@@ -162,7 +195,8 @@ void PostTask(Worker* worker, void (*task)(void*), void* argument) {
 }
 
 void WaitForTask(Worker* worker) {
-    Take(worker->done);
+    // A share of a piece on another processor ends about when the owner's own share does.
+    TakeSoon(worker->done);
 }
 
 bool TaskFinished(Worker* worker) {
