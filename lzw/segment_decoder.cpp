@@ -1,6 +1,7 @@
 #include "lzw/segment_decoder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -48,7 +49,9 @@ enum class Ending : std::uint8_t {
 // decode, at a clear or end code earlier than guessed, or for want of room.
 enum class Stop : std::uint8_t { Done, Failed, Ended, Full };
 
-enum class SlotState : std::uint8_t { Free, Scanned, Posted, Decoded };
+// A slot's life: filled by the calling thread (Free to Scanned), claimed by whichever thread
+// decodes it (Claimed), decoded, then replayed by the calling thread and freed.
+enum SlotState : std::uint8_t { Free, Scanned, Claimed, Decoded };
 
 struct Segment {
     // Set by the scan.
@@ -77,23 +80,27 @@ struct Segment {
     std::uint32_t copied = 0;
     std::uint32_t produced = 0;  // segment offset after the replayed codes
 
-    SlotState state = SlotState::Free;
-    platform::Worker* worker = nullptr;
+    // Who may touch the rest: the calling thread while Free or Decoded, the claiming thread
+    // while Claimed. A thread that sets the state last publishes what it wrote before.
+    std::atomic<std::uint8_t> state{Free};
+    std::atomic<std::uint64_t> order{0};  // the segment's place in the stream
 
     // One allocation, carved into the arrays below.
     std::uint8_t* block = nullptr;
     std::uint8_t* input = nullptr;     // InputLimit + 8 bytes
     std::uint16_t* lengths = nullptr;  // the length of every decoded code's string
-    std::uint32_t* prefix = nullptr;   // the dictionary
+    std::uint16_t* prefix = nullptr;   // the dictionary
     std::uint8_t* suffix = nullptr;
     std::uint32_t* seenAt = nullptr;      // where each entry's string last appeared
     std::uint16_t* seenLength = nullptr;  // and its length
     std::uint8_t* output = nullptr;       // OutputCapacity + CopyOverrun bytes
 };
 
+// Codes stop at 16383, so a slot's tables need no more entries and 16-bit prefixes.
+constexpr int TableSize = LzwLastCode + 1;
 constexpr std::size_t SlotBytes =
     (InputLimit + 8) + MaxCodes * sizeof(std::uint16_t) +
-    LzwDictionarySize * (sizeof(std::uint32_t) * 2 + 1 + sizeof(std::uint16_t)) + OutputCapacity +
+    TableSize * (sizeof(std::uint32_t) + 2 * sizeof(std::uint16_t) + 1) + OutputCapacity +
     CopyOverrun + 64;
 
 bool Allocate(Segment& slot) {
@@ -107,11 +114,11 @@ bool Allocate(Segment& slot) {
         place += (bytes + 7) & ~std::size_t{7};
         return start;
     };
-    slot.prefix = reinterpret_cast<std::uint32_t*>(take(LzwDictionarySize * 4));
-    slot.seenAt = reinterpret_cast<std::uint32_t*>(take(LzwDictionarySize * 4));
-    slot.seenLength = reinterpret_cast<std::uint16_t*>(take(LzwDictionarySize * 2));
+    slot.seenAt = reinterpret_cast<std::uint32_t*>(take(TableSize * 4));
+    slot.prefix = reinterpret_cast<std::uint16_t*>(take(TableSize * 2));
+    slot.seenLength = reinterpret_cast<std::uint16_t*>(take(TableSize * 2));
     slot.lengths = reinterpret_cast<std::uint16_t*>(take(MaxCodes * 2));
-    slot.suffix = take(LzwDictionarySize);
+    slot.suffix = take(TableSize);
     slot.input = take(InputLimit + 8);
     slot.output = take(OutputCapacity + CopyOverrun);
     return true;
@@ -216,7 +223,7 @@ void DecodeSegment(void* argument) {
         bitPos += static_cast<std::uint32_t>(width);
 
         if (i > 0 && nextFree <= maxCode) {
-            slot.prefix[nextFree] = previous;
+            slot.prefix[nextFree] = static_cast<std::uint16_t>(previous);
             slot.suffix[nextFree] = out[0];
             slot.seenAt[nextFree] = previousAt;
             slot.seenLength[nextFree] = static_cast<std::uint16_t>(previousLength + 1);
@@ -278,8 +285,9 @@ struct Run {
     int slotCount = 0;
     int head = 0;      // the oldest segment in flight
     int inFlight = 0;  // segments scanned and not yet replayed
+    std::uint64_t nextOrder = 0;
     platform::Worker* helpers[LzwSegmentThreads - 1] = {};
-    Segment* helping[LzwSegmentThreads - 1] = {};  // the segment each helper decodes
+    bool busy[LzwSegmentThreads - 1] = {};  // a helper has been handed DecodeSome
     int helperCount = 0;
     int helpersWanted = 0;
 
@@ -343,8 +351,17 @@ struct Run {
     void CopyOut(Segment& slot, std::uint32_t upTo);
     bool Replay(Segment& slot, bool& ended);
     bool ReplayCodes(Segment& slot);
-    void Collect(bool wait);
-    Segment* Unassigned();
+    // The oldest segment that nobody decodes yet, now claimed by the calling thread; nullptr
+    // when there is none. Any thread.
+    Segment* Claim();
+    bool Unclaimed() const {
+        for (int k = 0; k < inFlight; ++k)
+            if (slots[(head + k) % slotCount].state.load(std::memory_order_relaxed) == Scanned)
+                return true;
+        return false;
+    }
+    // Frees the segments no thread has claimed, then waits for every busy helper.
+    void Quiet(int keep);
     // Allocates the buffers and the first slot; false when the memory cannot be had. The
     // other slots are allocated as they are first used, and the helpers started once there
     // is more than one segment to decode, so that a short stream costs no more than that.
@@ -488,14 +505,15 @@ void Run::Fill(Segment& slot, std::uint32_t count, Ending ending, std::uint64_t 
     const int length = static_cast<int>(end - startByte);
     std::memcpy(slot.input, window + (startByte - windowAt), length);
     std::memset(slot.input + length, 0, 8);
-    slot.state = SlotState::Scanned;
+    slot.order.store(nextOrder++, std::memory_order_relaxed);
+    slot.state.store(Scanned, std::memory_order_release);
     scanBit = after;
 }
 
 // Lets go of the segments in flight after the oldest, whose start was guessed wrong.
 void Run::Discard() {
-    Collect(true);
-    for (int k = 1; k < inFlight; ++k) slots[(head + k) % slotCount].state = SlotState::Free;
+    Quiet(1);
+    for (int k = 1; k < inFlight; ++k) slots[(head + k) % slotCount].state.store(Free);
     inFlight = 1;
     rescan = false;
 }
@@ -601,29 +619,46 @@ bool Run::Replay(Segment& slot, bool& ended) {
     return false;
 }
 
-// Notes the segments that helpers have finished; with `wait`, waits for every helper.
-void Run::Collect(bool wait) {
-    for (int h = 0; h < helperCount; ++h) {
-        Segment* slot = helping[h];
-        if (slot == nullptr)
-            continue;
-        if (wait)
-            platform::WaitForTask(helpers[h]);
-        else if (!platform::TaskFinished(helpers[h]))
-            continue;
-        slot->state = SlotState::Decoded;
-        helping[h] = nullptr;
+Segment* Run::Claim() {
+    for (;;) {
+        Segment* oldest = nullptr;
+        std::uint64_t oldestOrder = 0;
+        for (Segment& slot : slots) {
+            if (slot.state.load(std::memory_order_acquire) != Scanned)
+                continue;
+            const std::uint64_t order = slot.order.load(std::memory_order_relaxed);
+            if (oldest == nullptr || order < oldestOrder) {
+                oldest = &slot;
+                oldestOrder = order;
+            }
+        }
+        if (oldest == nullptr)
+            return nullptr;
+        std::uint8_t expected = Scanned;
+        if (oldest->state.compare_exchange_strong(expected, Claimed, std::memory_order_acquire))
+            return oldest;
     }
 }
 
-// The oldest segment that nobody decodes yet.
-Segment* Run::Unassigned() {
-    for (int k = 0; k < inFlight; ++k) {
-        Segment& slot = slots[(head + k) % slotCount];
-        if (slot.state == SlotState::Scanned)
-            return &slot;
+// A helper's task: decodes the oldest segments nobody has claimed until none is left.
+void DecodeSome(void* argument) {
+    Run& run = *static_cast<Run*>(argument);
+    while (Segment* slot = run.Claim()) {
+        DecodeSegment(slot);
+        slot->state.store(Decoded, std::memory_order_release);
     }
-    return nullptr;
+}
+
+void Run::Quiet(int keep) {
+    for (int k = keep; k < inFlight; ++k) {
+        std::uint8_t expected = Scanned;
+        slots[(head + k) % slotCount].state.compare_exchange_strong(expected, Free);
+    }
+    for (int h = 0; h < helperCount; ++h) {
+        if (busy[h])
+            platform::WaitForTask(helpers[h]);
+        busy[h] = false;
+    }
 }
 
 bool Run::Start(int threads) {
@@ -660,7 +695,7 @@ void Run::StartHelpers() {
 }
 
 void Run::StopHelpers() {
-    Collect(true);
+    Quiet(0);
     while (helperCount > 0) platform::StopWorker(helpers[--helperCount]);
 }
 
@@ -722,21 +757,20 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
         if (run.inFlight == 0)
             break;
 
-        // Hand what nobody decodes yet to the helpers that are free.
+        // Every helper that is free goes to decode what nobody has claimed.
         if (run.inFlight > 1)
             run.StartHelpers();
-        run.Collect(false);
         for (int h = 0; h < run.helperCount; ++h) {
-            Segment* slot = run.helping[h] == nullptr ? run.Unassigned() : nullptr;
-            if (slot == nullptr)
-                continue;
-            slot->state = SlotState::Posted;
-            run.helping[h] = slot;
-            platform::PostTask(run.helpers[h], DecodeSegment, slot);
+            if (run.busy[h] && platform::TaskFinished(run.helpers[h]))
+                run.busy[h] = false;
+            if (!run.busy[h] && run.Unclaimed()) {
+                run.busy[h] = true;
+                platform::PostTask(run.helpers[h], DecodeSome, &run);
+            }
         }
 
         Segment& first = run.slots[run.head];
-        if (first.state == SlotState::Decoded) {
+        if (first.state.load(std::memory_order_acquire) == Decoded) {
             bool ended = false;
             const bool ok = run.Replay(first, ended);
             if (ended) {
@@ -748,22 +782,22 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
                 run.Discard();
                 scanned = handOver = false;
             }
-            first.state = SlotState::Free;
+            first.state.store(Free);
             run.head = (run.head + 1) % run.slotCount;
             --run.inFlight;
             continue;
         }
-        // Rather than wait, decode a segment that no helper has taken; else wait for one.
-        if (Segment* own = run.Unassigned()) {
+        // Rather than wait, decode a segment that nobody has claimed; else wait for the
+        // helpers, which end their tasks once every segment in flight is claimed.
+        if (Segment* own = run.Claim()) {
             DecodeSegment(own);
-            own->state = SlotState::Decoded;
-        } else {
-            for (int h = 0; h < run.helperCount; ++h) {
-                if (run.helping[h] == &first) {
-                    platform::WaitForTask(run.helpers[h]);
-                    first.state = SlotState::Decoded;
-                    run.helping[h] = nullptr;
-                }
+            own->state.store(Decoded, std::memory_order_release);
+            continue;
+        }
+        for (int h = 0; h < run.helperCount; ++h) {
+            if (run.busy[h] && first.state.load(std::memory_order_acquire) != Decoded) {
+                platform::WaitForTask(run.helpers[h]);
+                run.busy[h] = false;
             }
         }
     }
