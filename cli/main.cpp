@@ -16,6 +16,7 @@
 #include "cli/password_source.h"
 #include "cli/source_file.h"
 #include "engine/status.h"
+#include "lzw/segment_decoder.h"
 #include "platform/code_page.h"
 #include "platform/download_safety.h"
 #include "platform/files.h"
@@ -79,6 +80,7 @@ int Run(int argc, char** argv) {
     std::setlocale(LC_CTYPE, "");
     if (int failure = LimitThreadsFromEnvironment())
         return failure;
+    UseSegmentDecoding();
     if (int failure = GivenPassword(arguments, given))
         return failure;
     if (WritesToOutput(arguments) && !platform::UseBinaryMode(stdout))

@@ -1,10 +1,8 @@
 #include "lzw/decompression_pass.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "lzw/lzw_dictionary.h"
-#include "lzw/segment_decoder.h"
 #include "platform/files.h"
 #include "platform/own_file.h"
 #include "platform/worker.h"
@@ -50,10 +48,11 @@ bool DecodeInto(ExtractionJob& job, LzwDictionary& dictionary, LzwSource& input,
 
     LzwDecoder& decoder = TheLzwDecoder();
     decoder.SetDictionary(dictionary.prefixCodes, dictionary.suffixBytes);
-    const int threads = std::min(platform::HardwareThreads(), LzwSegmentThreads);
+    const int threads = platform::HardwareThreads();
     const bool decoded =
-        threads > 1 ? DecodeInSegments(decoder, input, output.stream, job.lzwProgress, threads)
-                    : decoder.Decode(input, output.stream, job.lzwProgress);
+        segmentDecoding != nullptr && threads > 1
+            ? segmentDecoding(decoder, input, output.stream, job.lzwProgress, threads)
+            : decoder.Decode(input, output.stream, job.lzwProgress);
     decoder.SetDictionary(nullptr, nullptr);
     // A file that can't be closed in full (a full disk) is not a decoded file; a caller's
     // stream (a pipe) that can't take the bytes is a failed write.
@@ -67,6 +66,8 @@ bool DecodeInto(ExtractionJob& job, LzwDictionary& dictionary, LzwSource& input,
 }
 
 }  // namespace
+
+SegmentDecoding segmentDecoding = nullptr;
 
 bool DecompressionPass::Run(ExtractionJob& job, const char* intermediatePath,
                             const char* destinationPath) {

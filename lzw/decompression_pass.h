@@ -9,6 +9,12 @@
 
 namespace sfx {
 
+// Decoding on several threads, as DecodeInSegments does: none (one thread) until a program
+// that carries it calls UseSegmentDecoding. The extractor does without, to stay small.
+using SegmentDecoding = bool (*)(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
+                                 ProgressCallback progress, int threads);
+extern SegmentDecoding segmentDecoding;
+
 struct DecompressionPass {
     // Checks the intermediate file's magic ("lzw" and NUL) and decodes the rest into
     // destinationPath, a new file (WriteFailed when anything stands there). False with the job's

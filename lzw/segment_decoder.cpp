@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 
+#include "lzw/decompression_pass.h"
 #include "platform/allocation.h"
 #include "platform/bytes.h"
 #include "platform/worker.h"
@@ -826,6 +827,10 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
     const bool decoded = decoder.Decode(rest, output, progress, resume);
     run.Release();
     return decoded;
+}
+
+void UseSegmentDecoding() {
+    segmentDecoding = DecodeInSegments;
 }
 
 }  // namespace sfx

@@ -25,4 +25,7 @@ constexpr int LzwSegmentThreads = 8;
 bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
                       ProgressCallback progress, int threads);
 
+// From now on the decompression pass decodes in segments on the threads it may use.
+void UseSegmentDecoding();
+
 }  // namespace sfx

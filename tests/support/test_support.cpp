@@ -18,7 +18,14 @@
 #include <fstream>
 #include <random>
 
+#include "lzw/segment_decoder.h"
+
 namespace sfx::test {
+
+namespace {
+// Tests decode as unsfx does: in segments, on the threads the machine has.
+const bool segmentDecodingUsed = (UseSegmentDecoding(), true);
+}  // namespace
 
 TempDir::TempDir(const std::filesystem::path& under) {
 #ifdef _WIN32
