@@ -54,6 +54,36 @@ enum class Stop : std::uint8_t { Done, Failed, Ended, Full };
 // decodes it (Claimed), decoded, then replayed by the calling thread and freed.
 enum SlotState : std::uint8_t { Free, Scanned, Claimed, Decoded };
 
+// Codes stop at 16383, so a dictionary's tables need no more entries and 16-bit prefixes.
+constexpr int TableSize = LzwLastCode + 1;
+constexpr std::size_t TableBytes =
+    TableSize * (sizeof(std::uint32_t) + 2 * sizeof(std::uint16_t) + 1);
+
+// The dictionary one decoding works in. Each thread decodes in tables of its own, which
+// stay in its processor's cache from one segment to the next.
+struct Tables {
+    std::uint32_t* seenAt = nullptr;      // where each entry's string last appeared
+    std::uint16_t* seenLength = nullptr;  // and its length
+    std::uint16_t* prefix = nullptr;
+    std::uint8_t* suffix = nullptr;
+
+    // Carves the tables out of TableBytes at `place`.
+    void Place(std::uint8_t* place) {
+        seenAt = reinterpret_cast<std::uint32_t*>(place);
+        seenLength = reinterpret_cast<std::uint16_t*>(place + TableSize * 4);
+        prefix = reinterpret_cast<std::uint16_t*>(place + TableSize * 6);
+        suffix = place + TableSize * 8;
+    }
+    // Copies the entries from 258 up to `end` into `to`.
+    void CopyTo(const Tables& to, std::uint32_t end) const {
+        const std::size_t count = end - LzwFirstFreeCode;
+        std::memcpy(to.seenAt + LzwFirstFreeCode, seenAt + LzwFirstFreeCode, count * 4);
+        std::memcpy(to.seenLength + LzwFirstFreeCode, seenLength + LzwFirstFreeCode, count * 2);
+        std::memcpy(to.prefix + LzwFirstFreeCode, prefix + LzwFirstFreeCode, count * 2);
+        std::memcpy(to.suffix + LzwFirstFreeCode, suffix + LzwFirstFreeCode, count);
+    }
+};
+
 struct Segment {
     // Set by the scan.
     std::uint64_t startBit = 0;  // stream position of the first code
@@ -90,19 +120,15 @@ struct Segment {
     std::uint8_t* block = nullptr;
     std::uint8_t* input = nullptr;     // InputLimit + 8 bytes
     std::uint16_t* lengths = nullptr;  // the length of every decoded code's string
-    std::uint16_t* prefix = nullptr;   // the dictionary
-    std::uint8_t* suffix = nullptr;
-    std::uint32_t* seenAt = nullptr;      // where each entry's string last appeared
-    std::uint16_t* seenLength = nullptr;  // and its length
-    std::uint8_t* output = nullptr;       // OutputCapacity + CopyOverrun bytes
+    std::uint8_t* output = nullptr;    // OutputCapacity + CopyOverrun bytes
+    // The segment's dictionary once its output outgrew the slot: the decoding goes on later,
+    // perhaps on another thread. Untouched otherwise.
+    Tables own;
+    bool owned = false;
 };
 
-// Codes stop at 16383, so a slot's tables need no more entries and 16-bit prefixes.
-constexpr int TableSize = LzwLastCode + 1;
-constexpr std::size_t SlotBytes =
-    (InputLimit + 8) + MaxCodes * sizeof(std::uint16_t) +
-    TableSize * (sizeof(std::uint32_t) + 2 * sizeof(std::uint16_t) + 1) + OutputCapacity +
-    CopyOverrun + 64;
+constexpr std::size_t SlotBytes = TableBytes + (InputLimit + 8) + MaxCodes * sizeof(std::uint16_t) +
+                                  OutputCapacity + CopyOverrun + 64;
 
 bool Allocate(Segment& slot) {
     slot.block = static_cast<std::uint8_t*>(platform::Allocate(SlotBytes));
@@ -115,11 +141,8 @@ bool Allocate(Segment& slot) {
         place += (bytes + 7) & ~std::size_t{7};
         return start;
     };
-    slot.seenAt = reinterpret_cast<std::uint32_t*>(take(TableSize * 4));
-    slot.prefix = reinterpret_cast<std::uint16_t*>(take(TableSize * 2));
-    slot.seenLength = reinterpret_cast<std::uint16_t*>(take(TableSize * 2));
+    slot.own.Place(take(TableBytes));
     slot.lengths = reinterpret_cast<std::uint16_t*>(take(MaxCodes * 2));
-    slot.suffix = take(TableSize);
     slot.input = take(InputLimit + 8);
     slot.output = take(OutputCapacity + CopyOverrun);
     return true;
@@ -148,20 +171,21 @@ inline void CopyString(std::uint8_t* to, const std::uint8_t* from, int length) {
 }
 
 // Writes the `length` bytes of `code`'s string to out[0..length-1], last byte first.
-void ExpandCode(const Segment& slot, std::uint32_t code, int length, std::uint8_t* out) {
+void ExpandCode(const Tables& tables, std::uint32_t code, int length, std::uint8_t* out) {
     std::uint8_t* place = out + length - 1;
     while (code > 255) {
-        *place-- = slot.suffix[code];
-        code = slot.prefix[code];
+        *place-- = tables.suffix[code];
+        code = tables.prefix[code];
     }
     *place = static_cast<std::uint8_t>(code);
 }
 
 // Decodes the slot's codes from slot.next on, up to the code that ends the segment, a code
 // that cannot be decoded (Failed, slot.next names it) or an output too full for the longest
-// string (Full). Runs on any thread; touches nothing but the slot.
-void DecodeSegment(void* argument) {
-    Segment& slot = *static_cast<Segment*>(argument);
+// string (Full). Runs on any thread in that thread's `tables`; touches nothing else but the
+// slot.
+void DecodeSegment(Segment& slot, const Tables& threadTables) {
+    const Tables& tables = slot.owned ? slot.own : threadTables;
     const std::uint8_t* const input = slot.input;
     std::uint8_t* const output = slot.output;
     std::uint32_t bitPos = slot.bitPos;
@@ -196,18 +220,18 @@ void DecodeSegment(void* argument) {
             stop = Stop::Ended;
             break;
         } else if (code < nextFree) {
-            count = slot.seenLength[code];
+            count = tables.seenLength[code];
             if (count > LzwStackSize) {
                 stop = Stop::Failed;
                 break;
             }
-            const std::uint32_t from = slot.seenAt[code];
+            const std::uint32_t from = tables.seenAt[code];
             if (from >= outBase) {
                 CopyString(out, output + (from - outBase), count);
             } else {
-                ExpandCode(slot, code, count, out);  // decoded too long ago to be at hand
+                ExpandCode(tables, code, count, out);  // decoded too long ago to be at hand
             }
-            slot.seenAt[code] = at;
+            tables.seenAt[code] = at;
         } else if (code == nextFree) {
             // Previous string plus its first byte; the previous string ends right here.
             count = previousLength + 1;
@@ -224,10 +248,10 @@ void DecodeSegment(void* argument) {
         bitPos += static_cast<std::uint32_t>(width);
 
         if (i > 0 && nextFree <= maxCode) {
-            slot.prefix[nextFree] = static_cast<std::uint16_t>(previous);
-            slot.suffix[nextFree] = out[0];
-            slot.seenAt[nextFree] = previousAt;
-            slot.seenLength[nextFree] = static_cast<std::uint16_t>(previousLength + 1);
+            tables.prefix[nextFree] = static_cast<std::uint16_t>(previous);
+            tables.suffix[nextFree] = out[0];
+            tables.seenAt[nextFree] = previousAt;
+            tables.seenLength[nextFree] = static_cast<std::uint16_t>(previousLength + 1);
             ++nextFree;
             if (nextFree == maxCode && width < LzwMaxWidth) {
                 ++width;
@@ -251,7 +275,20 @@ void DecodeSegment(void* argument) {
     slot.previousLength = previousLength;
     slot.outPos = outPos;
     slot.stop = stop;
+    if (stop == Stop::Full && !slot.owned) {
+        tables.CopyTo(slot.own, nextFree);
+        slot.owned = true;
+    }
 }
+
+struct Run;
+
+// A helper's task: its run, and its own dictionary.
+struct Helper {
+    Run* run = nullptr;
+    Tables tables;
+    std::uint8_t* block = nullptr;
+};
 
 // The state of one parallel run, owned by the calling thread.
 struct Run {
@@ -287,7 +324,10 @@ struct Run {
     int head = 0;      // the oldest segment in flight
     int inFlight = 0;  // segments scanned and not yet replayed
     std::uint64_t nextOrder = 0;
+    Tables mainTables;  // the calling thread's
+    std::uint8_t* mainBlock = nullptr;
     platform::Worker* helpers[LzwSegmentThreads - 1] = {};
+    Helper helping[LzwSegmentThreads - 1];  // what each helper's task is given
     bool busy[LzwSegmentThreads - 1] = {};  // a helper has been handed DecodeSome
     int helperCount = 0;
     int helpersWanted = 0;
@@ -502,6 +542,7 @@ void Run::Fill(Segment& slot, std::uint32_t count, Ending ending, std::uint64_t 
     slot.outPos = 0;
     slot.replayed = slot.copied = slot.produced = 0;
     slot.stop = Stop::Done;
+    slot.owned = false;
     const std::uint64_t end = std::min(need, WindowEnd());
     const int length = static_cast<int>(end - startByte);
     std::memcpy(slot.input, window + (startByte - windowAt), length);
@@ -569,7 +610,7 @@ bool Run::Replay(Segment& slot, bool& ended) {
         std::memmove(slot.output, slot.output + drop, OutputHistory);
         slot.outBase += static_cast<std::uint32_t>(drop);
         slot.outPos = OutputHistory;
-        DecodeSegment(&slot);
+        DecodeSegment(slot, mainTables);
     }
     if (slot.stop == Stop::Ended) {
         // The segment ends earlier than guessed: at an end code, at a clear code (the
@@ -643,9 +684,9 @@ Segment* Run::Claim() {
 
 // A helper's task: decodes the oldest segments nobody has claimed until none is left.
 void DecodeSome(void* argument) {
-    Run& run = *static_cast<Run*>(argument);
-    while (Segment* slot = run.Claim()) {
-        DecodeSegment(slot);
+    const Helper& helper = *static_cast<Helper*>(argument);
+    while (Segment* slot = helper.run->Claim()) {
+        DecodeSegment(*slot, helper.tables);
         slot->state.store(Decoded, std::memory_order_release);
     }
 }
@@ -668,8 +709,10 @@ bool Run::Start(int threads) {
     windowCapacity = (slotCount + 2) * InputLimit;
     window = static_cast<std::uint8_t*>(platform::Allocate(windowCapacity + 8));
     pending = static_cast<std::uint8_t*>(platform::Allocate(LzwDecoder::OutputCapacity));
-    if (window == nullptr || pending == nullptr)
+    mainBlock = static_cast<std::uint8_t*>(platform::Allocate(TableBytes));
+    if (window == nullptr || pending == nullptr || mainBlock == nullptr)
         return false;
+    mainTables.Place(mainBlock);
     helpersWanted = threads - 1;
     return Allocate(slots[0]);
 }
@@ -686,12 +729,17 @@ bool Run::TakeSlot(Segment& slot) {
 
 void Run::StartHelpers() {
     while (helperCount < helpersWanted) {
-        platform::Worker* helper = platform::StartWorker();
-        if (helper == nullptr) {
+        Helper& helper = helping[helperCount];
+        helper.run = this;
+        if (helper.block == nullptr)
+            helper.block = static_cast<std::uint8_t*>(platform::Allocate(TableBytes));
+        platform::Worker* worker = helper.block != nullptr ? platform::StartWorker() : nullptr;
+        if (worker == nullptr) {
             helpersWanted = helperCount;
             break;
         }
-        helpers[helperCount++] = helper;
+        helper.tables.Place(helper.block);
+        helpers[helperCount++] = worker;
     }
 }
 
@@ -705,9 +753,14 @@ void Run::Release() {
         platform::Release(slot.block);
         slot.block = nullptr;
     }
+    for (Helper& helper : helping) {
+        platform::Release(helper.block);
+        helper.block = nullptr;
+    }
     platform::Release(window);
     platform::Release(pending);
-    window = pending = nullptr;
+    platform::Release(mainBlock);
+    window = pending = mainBlock = nullptr;
     slotCount = 0;
 }
 
@@ -766,7 +819,7 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
                 run.busy[h] = false;
             if (!run.busy[h] && run.Unclaimed()) {
                 run.busy[h] = true;
-                platform::PostTask(run.helpers[h], DecodeSome, &run);
+                platform::PostTask(run.helpers[h], DecodeSome, &run.helping[h]);
             }
         }
 
@@ -791,7 +844,7 @@ bool DecodeInSegments(LzwDecoder& decoder, LzwSource& input, std::FILE* output,
         // Rather than wait, decode a segment that nobody has claimed; else wait for the
         // helpers, which end their tasks once every segment in flight is claimed.
         if (Segment* own = run.Claim()) {
-            DecodeSegment(own);
+            DecodeSegment(*own, run.mainTables);
             own->state.store(Decoded, std::memory_order_release);
             continue;
         }
