@@ -26,12 +26,6 @@ namespace {
 constexpr int LengthBits = 16;
 constexpr std::uint64_t LengthMask = (1u << LengthBits) - 1;
 
-// Copies a string that lies entirely before its destination, in 16-byte pieces that may
-// run past its end. No piece reads a byte of the string that an earlier piece wrote.
-inline void CopyString(std::uint8_t* to, const std::uint8_t* from, int length) {
-    for (int i = 0; i < length; i += 16) std::memmove(to + i, from + i, 16);
-}
-
 }  // namespace
 
 void LzwDecoder::SetDictionary(std::uint32_t* prefixCodes, std::uint8_t* suffixBytes) {
@@ -53,10 +47,8 @@ void LzwDecoder::Refill(std::uint32_t keepFrom, std::uint32_t need) {
 }
 
 inline std::uint32_t LzwDecoder::TakeCode(Cursor& cursor) const {
-    const std::uint8_t* bytes = inBuf_ + (cursor.bitPos >> 3);
-    const std::uint32_t word = std::uint32_t{bytes[0]} << 24 | std::uint32_t{bytes[1]} << 16 |
-                               std::uint32_t{bytes[2]} << 8 | bytes[3];
-    const std::uint32_t code = (word << (cursor.bitPos & 7)) >> (32 - cursor.width);
+    const std::uint32_t code =
+        LzwCodeAt(inBuf_ + (cursor.bitPos >> 3), cursor.bitPos & 7, cursor.width);
     cursor.bitPos += cursor.width;
     return code;
 }
@@ -226,7 +218,7 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
             }
             const std::uint64_t from = seen >> LengthBits;
             if (from >= outBase_) {
-                CopyString(out, outBuf_ + (from - outBase_), count);
+                LzwCopyString(out, outBuf_ + (from - outBase_), count);
             } else {
                 ExpandCode(code, count, out);  // decoded too long ago to be at hand
             }
@@ -239,7 +231,7 @@ bool LzwDecoder::Decode(LzwSource& input, std::FILE* output, ProgressCallback pr
                 status_ = DecompressFailed;
                 break;
             }
-            CopyString(out, outBuf_ + (previousAt - outBase_), previousLength);
+            LzwCopyString(out, outBuf_ + (previousAt - outBase_), previousLength);
             out[previousLength] = out[0];
         } else {
             status_ = DecompressFailed;  // names an entry not defined yet

@@ -8,8 +8,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "engine/status.h"
+#include "platform/bytes.h"
 
 namespace sfx {
 
@@ -20,6 +22,21 @@ constexpr std::uint32_t LzwEndCode = 257;
 constexpr std::uint32_t LzwFirstFreeCode = 258;
 constexpr std::uint32_t LzwLastCode = 16383;
 constexpr int LzwMaxWidth = 14;
+
+// The code of `width` bits that starts `bit` bits (0 to 7) into `bytes`, most significant bit
+// first. Reads 4 bytes.
+inline std::uint32_t LzwCodeAt(const std::uint8_t* bytes, std::uint32_t bit, int width) {
+    return (LoadBE32(bytes) << bit) >> (32 - width);
+}
+
+// Every string copy may write this many bytes past its end.
+constexpr int LzwCopyOverrun = 16;
+
+// Copies a string that lies entirely before its destination, in 16-byte pieces that may
+// run past its end. No piece reads a byte of the string that an earlier piece wrote.
+inline void LzwCopyString(std::uint8_t* to, const std::uint8_t* from, int length) {
+    for (int i = 0; i < length; i += 16) std::memmove(to + i, from + i, 16);
+}
 
 // Where a code stream comes from: an open file, or a function that hands out its next bytes.
 struct LzwSource {
@@ -77,8 +94,6 @@ class LzwDecoder {
 
   private:
     static constexpr std::uint32_t NoCode = 0xFFFFFFFFu;
-    // Every string copy may write this many bytes past its end.
-    static constexpr int CopyOverrun = 16;
 
     // Where the decoder stands in both streams: the hot state of Decode's loop, which its
     // fast path and the slow paths share by reference. Input positions count from inBuf_[0]
@@ -134,7 +149,7 @@ class LzwDecoder {
     // stay in front so that recent strings can be copied from where they were decoded.
     std::uint64_t outBase_ = 0;
     int outFlushed_ = 0;
-    std::uint8_t outBuf_[OutputCapacity + CopyOverrun];
+    std::uint8_t outBuf_[OutputCapacity + LzwCopyOverrun];
 
     // For every entry, where its string last appeared in the output (stream offset, the
     // upper 48 bits) and its length (the lower 16 bits).

@@ -7,7 +7,6 @@
 
 #include "lzw/decompression_pass.h"
 #include "platform/allocation.h"
-#include "platform/bytes.h"
 #include "platform/worker.h"
 
 namespace sfx {
@@ -32,8 +31,6 @@ constexpr int MaxCodes = InputLimit * 8 / 9 + 1;
 // A slot's output; a segment that decodes to more goes on in turn, keeping this much history.
 constexpr int OutputCapacity = 128 * 1024;
 constexpr int OutputHistory = 64 * 1024;
-// Every string copy may write this many bytes past its end.
-constexpr int CopyOverrun = 16;
 static_assert(OutputCapacity >= OutputHistory + LzwStackSize + 1);
 static_assert(OutputHistory >= LzwStackSize);
 
@@ -120,7 +117,7 @@ struct Segment {
     std::uint8_t* block = nullptr;
     std::uint8_t* input = nullptr;     // InputLimit + 8 bytes
     std::uint16_t* lengths = nullptr;  // the length of every decoded code's string
-    std::uint8_t* output = nullptr;    // OutputCapacity + CopyOverrun bytes
+    std::uint8_t* output = nullptr;    // OutputCapacity + LzwCopyOverrun bytes
     // The segment's dictionary once its output outgrew the slot: the decoding goes on later,
     // perhaps on another thread. Untouched otherwise.
     Tables own;
@@ -128,7 +125,7 @@ struct Segment {
 };
 
 constexpr std::size_t SlotBytes = TableBytes + (InputLimit + 8) + MaxCodes * sizeof(std::uint16_t) +
-                                  OutputCapacity + CopyOverrun + 64;
+                                  OutputCapacity + LzwCopyOverrun + 64;
 
 bool Allocate(Segment& slot) {
     slot.block = static_cast<std::uint8_t*>(platform::Allocate(SlotBytes));
@@ -144,7 +141,7 @@ bool Allocate(Segment& slot) {
     slot.own.Place(take(TableBytes));
     slot.lengths = reinterpret_cast<std::uint16_t*>(take(MaxCodes * 2));
     slot.input = take(InputLimit + 8);
-    slot.output = take(OutputCapacity + CopyOverrun);
+    slot.output = take(OutputCapacity + LzwCopyOverrun);
     return true;
 }
 
@@ -162,12 +159,6 @@ std::uint64_t BitsBefore(std::uint32_t index) {
         ++width;
     }
     return bits + std::uint64_t{index - from} * LzwMaxWidth;
-}
-
-// Copies a string that lies entirely before its destination, in 16-byte pieces that may
-// run past its end. No piece reads a byte of the string that an earlier piece wrote.
-inline void CopyString(std::uint8_t* to, const std::uint8_t* from, int length) {
-    for (int i = 0; i < length; i += 16) std::memmove(to + i, from + i, 16);
 }
 
 // Writes the `length` bytes of `code`'s string to out[0..length-1], last byte first.
@@ -205,8 +196,7 @@ void DecodeSegment(Segment& slot, const Tables& threadTables) {
             stop = Stop::Full;
             break;
         }
-        const std::uint32_t word = LoadBE32(input + (bitPos >> 3));
-        const std::uint32_t code = (word << (bitPos & 7)) >> (32 - width);
+        const std::uint32_t code = LzwCodeAt(input + (bitPos >> 3), bitPos & 7, width);
         std::uint8_t* const out = output + outPos;
         const std::uint32_t at = outBase + static_cast<std::uint32_t>(outPos);
 
@@ -227,7 +217,7 @@ void DecodeSegment(Segment& slot, const Tables& threadTables) {
             }
             const std::uint32_t from = tables.seenAt[code];
             if (from >= outBase) {
-                CopyString(out, output + (from - outBase), count);
+                LzwCopyString(out, output + (from - outBase), count);
             } else {
                 ExpandCode(tables, code, count, out);  // decoded too long ago to be at hand
             }
@@ -239,7 +229,7 @@ void DecodeSegment(Segment& slot, const Tables& threadTables) {
                 stop = Stop::Failed;
                 break;
             }
-            CopyString(out, output + (previousAt - outBase), previousLength);
+            LzwCopyString(out, output + (previousAt - outBase), previousLength);
             out[previousLength] = out[0];
         } else {
             stop = Stop::Failed;  // names an entry not defined yet
@@ -433,8 +423,8 @@ bool Run::ScanSegment(Segment& slot) {
             std::min<std::uint64_t>({WindowEnd(), startByte + InputLimit, INT32_MAX}) * 8;
         const std::uint64_t safeEnd = held >= 32 ? held - 32 : 0;  // in bits
         while (index > 0 && bitPos < safeEnd) {
-            const std::uint32_t word = LoadBE32(window + ((bitPos >> 3) - windowAt));
-            const std::uint32_t code = (word << (bitPos & 7)) >> (32 - width);
+            const std::uint32_t code =
+                LzwCodeAt(window + ((bitPos >> 3) - windowAt), bitPos & 7, width);
             if (code - LzwClearCode < 2 || code > nextFree)
                 break;
             bitPos += static_cast<std::uint64_t>(width);
@@ -464,8 +454,8 @@ bool Run::ScanSegment(Segment& slot) {
             ending = Ending::TooLong;
             break;
         }
-        const std::uint32_t word = LoadBE32(window + ((bitPos >> 3) - windowAt));
-        const std::uint32_t code = (word << (bitPos & 7)) >> (32 - width);
+        const std::uint32_t code =
+            LzwCodeAt(window + ((bitPos >> 3) - windowAt), bitPos & 7, width);
         const std::uint64_t after = bitPos + static_cast<std::uint64_t>(width);
         if (code == LzwEndCode) {
             ending = Ending::End;
@@ -516,9 +506,8 @@ bool Run::GuessSegment(Segment& slot) {
         if (need > WindowEnd())
             return false;
     }
-    const std::uint32_t word = LoadBE32(window + ((clearAt >> 3) - windowAt));
     const auto width = static_cast<int>(after - clearAt);
-    if ((word << (clearAt & 7)) >> (32 - width) != LzwClearCode)
+    if (LzwCodeAt(window + ((clearAt >> 3) - windowAt), clearAt & 7, width) != LzwClearCode)
         return false;
     Fill(slot, guessCount, Ending::Clear, need, after);
     return true;
@@ -615,8 +604,8 @@ bool Run::Replay(Segment& slot, bool& ended) {
     if (slot.stop == Stop::Ended) {
         // The segment ends earlier than guessed: at an end code, at a clear code (the
         // segments after it start elsewhere), or at a first code that is no literal.
-        const std::uint32_t word = LoadBE32(slot.input + (slot.bitPos >> 3));
-        const std::uint32_t code = (word << (slot.bitPos & 7)) >> (32 - slot.width);
+        const std::uint32_t code =
+            LzwCodeAt(slot.input + (slot.bitPos >> 3), slot.bitPos & 7, slot.width);
         slot.count = slot.next;
         slot.endingNeed =
             static_cast<std::int64_t>((slot.startBit + BitsBefore(slot.next) + 32) >> 3);
