@@ -62,8 +62,10 @@ Progress Expected(std::int32_t total) {
 }
 
 TEST(DecryptionPassTest, DecryptsAndReportsProgressExactly) {
-    for (std::int32_t size : {0, 1, 7, 8, 4999, 5000, 5003, 10000, 64999, 65000, 65008, 130000,
-                              200003, 259999, 260000, 260007, 260008, 520005, 1000000}) {
+    for (std::int32_t size :
+         {0,      1,      7,       8,       4999,    5000,    5003,    10000,
+          64999,  65000,  65008,   130000,  200003,  259999,  260000,  260007,
+          260008, 520005, 1000000, 1039999, 1040000, 1040007, 1040008, 2080005}) {
         Bytes payload = RandomBytes(size, size);
         PassRun run = RunPass(MakeContainer(payload), "secret");
         ASSERT_TRUE(run.ok) << size;
@@ -209,8 +211,9 @@ TEST(DecryptionPassTest, PayloadEndingEarlyFailsWithReadFailedAfterWholeBlocks) 
         std::int32_t at;  // the progress call that cuts
         std::int64_t kept;
     };
-    for (Cut cut : {Cut{80000, 0, 70004}, Cut{80000, 0, 70000}, Cut{80000, 0, 8003},
-                    Cut{600000, 0, 300004}, Cut{600000, 0, 270005}, Cut{1000000, 520000, 999999}}) {
+    for (Cut cut :
+         {Cut{80000, 0, 70004}, Cut{80000, 0, 70000}, Cut{80000, 0, 8003}, Cut{600000, 0, 300004},
+          Cut{600000, 0, 270005}, Cut{4000000, 2080000, 3999999}}) {
         TempDir dir;
         Bytes payload = RandomBytes(cut.payload, 5);
         WriteBytes(dir / "sfx.exe", MakeContainer(payload));
