@@ -193,9 +193,10 @@ std::uint64_t DecryptedPayload::DecryptAndSum(std::uint8_t* data, std::size_t bl
         BlowfishCipher::DecryptBlocksLE(data, blocks);
         return ByteSum(data, blocks * 8);
     }
-    // Equal shares of whole blocks; the calling thread takes the first.
+    // Equal shares of whole blocks, each starting on a cache line as the piece does; the
+    // calling thread takes the first, the last takes what is left.
     const int threads = helperCount + 1;
-    const std::size_t each = blocks / threads;
+    const std::size_t each = blocks / threads / 8 * 8;
     for (int i = 0; i < threads; ++i) {
         shares[i].data = data + i * each * 8;
         shares[i].blocks = i == threads - 1 ? blocks - i * each : each;
