@@ -24,7 +24,7 @@ int ChooseDestination(const Arguments& arguments, const std::string& file,
 // why it can't be made.
 int MakeOutputFolder(const Arguments& arguments, const std::string& destination);
 
-// UNSFX_THREADS (1 to 8) sets the threads that decrypt and decode, whatever the processors; unset
+// UNSFX_THREADS (1 to 8) sets the threads that decrypt (and decode), whatever the processors; unset
 // or empty, one per processor, at most 8. Returns 0, or 64 after telling that any other value can't
 // be taken.
 int LimitThreadsFromEnvironment();

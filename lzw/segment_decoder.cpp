@@ -333,9 +333,12 @@ struct Run {
         std::memmove(window, window + from, windowLength - from);
         windowAt += from;
         windowLength -= from;
+        // Reads no further ahead than a segment's input past what is needed, so that the
+        // window's pages that are never needed are never touched.
         while (!exhausted && WindowEnd() < need) {
-            const std::size_t got =
-                source->Read(window + windowLength, windowCapacity - windowLength);
+            const auto wanted = static_cast<int>(std::min<std::uint64_t>(
+                windowCapacity - windowLength, need - WindowEnd() + InputLimit));
+            const std::size_t got = source->Read(window + windowLength, wanted);
             if (got == 0)
                 exhausted = true;
             windowLength += static_cast<int>(got);
