@@ -49,7 +49,8 @@ bool DecodeInto(ExtractionJob& job, LzwDictionary& dictionary, LzwSource& input,
     LzwDecoder& decoder = TheLzwDecoder();
     decoder.SetDictionary(dictionary.prefixCodes, dictionary.suffixBytes);
     // A quarter of the processors is left to the threads that read and decrypt the input.
-    const int threads = platform::HardwareThreads() - platform::HardwareThreads() / 4;
+    const int processors = platform::HardwareThreads();
+    const int threads = processors - processors / 4;
     const bool decoded =
         segmentDecoding != nullptr && threads > 1
             ? segmentDecoding(decoder, input, output.stream, job.lzwProgress, threads)
